@@ -1,0 +1,210 @@
+#include "ApplicationController.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QtConcurrent>
+
+#include "CommandLine.h"
+#include "Logger.h"
+#include "MainTimer.h"
+#include "Threads.h"
+#include "types.h"
+
+namespace {
+// Fake test messages go out as a no-op identifier on the TD broadcast channel,
+// so a UI that sees them ignores them.
+constexpr int kFakeMessageId = Can::ID_NONE;
+constexpr int kFakeMessageChannel = Can::eChlid_TD_Sync;
+constexpr int kFakeBlocks = 13;
+} // namespace
+
+ApplicationController::ApplicationController(QObject *parent)
+    : QObject(parent)
+    , _settingsWatcher(this)
+    , _post(this)
+{
+}
+
+bool ApplicationController::init()
+{
+    if (_init)
+        return false;
+    _init = true;
+    connect(&MainTimer::I(), &MainTimer::didTimeout, this, &ApplicationController::onMainTimerTimeout);
+    connect(&Storage::Logger::I(), &Storage::Logger::didExportLogs, this, &ApplicationController::onExport);
+    connect(&Storage::Logger::I(), &Storage::Logger::didExportStat, this, &ApplicationController::onExportStat);
+    connect(&Storage::Logger::I(), &Storage::Logger::didLogIOFail, this, &ApplicationController::onLogIOFail);
+    connect(&_post, &ApplicationPost::didDone, this, &ApplicationController::onPOSTDone);
+    connect(&_settingsWatcher, &QFutureWatcher<int>::finished, this, &ApplicationController::onSettingsUpdate);
+    LOG_DEBUG(QStringLiteral("%1 Initialized").arg(QString::fromLatin1(metaObject()->className())));
+    return true;
+}
+
+bool ApplicationController::init(QThread &thread)
+{
+    if (!init())
+        return false;
+    initThread(thread);
+    return true;
+}
+
+void ApplicationController::initThread(QThread &thread)
+{
+    Threads::initThread(*this, thread, _thread);
+}
+
+void ApplicationController::quit()
+{
+    quitThread();
+}
+
+void ApplicationController::quitThread()
+{
+    Threads::returnToMainThread(*this, _thread);
+}
+
+void ApplicationController::startPOST()
+{
+    if (!_postConnected) {
+        _postConnected = true;
+        connect(this, &ApplicationController::didstartPOST, this, &ApplicationController::onstartPOST);
+    }
+    emit didstartPOST();
+}
+
+void ApplicationController::onstartPOST()
+{
+    LOG_DEBUG(QStringLiteral("ApplicationPost Start"));
+    _post.start();
+}
+
+void ApplicationController::onPOSTDone(bool /*passed*/)
+{
+    // A failed self test is treated like a pass: the configuration still loads.
+    LOG_DEBUG(QStringLiteral("ApplicationPOST Done"));
+    qDebug().noquote() << "POST DONE";
+    initSettings();
+}
+
+void ApplicationController::initSettings()
+{
+}
+
+void ApplicationController::onSettingsUpdate()
+{
+    _settingsError = _settingsWatcher.result();
+    emit didSettingsDone();
+}
+
+void ApplicationController::doUnhandledMsgAppController(const QVariantList &list)
+{
+    emit didUnhandledMsgAppController(list);
+}
+
+void ApplicationController::onActionTransmit(const QVariantList &list)
+{
+    emit didActionTransmit(list);
+}
+
+void ApplicationController::onActionReceive(const QVariantList &list)
+{
+    emit didActionReceive(list);
+}
+
+void ApplicationController::onFailedTransmit(Sequence sequence)
+{
+    emit didFailedTransmit(sequence);
+}
+
+void ApplicationController::onExport()
+{
+    emit didExport();
+}
+
+void ApplicationController::onExportStat(quint32 index, const QString &fileName, quint8 percent)
+{
+    emit didExportStat(index, fileName, percent);
+}
+
+void ApplicationController::onQuitApplication()
+{
+    emit didQuitApplication();
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void ApplicationController::onLogIOFail()
+{
+}
+
+void ApplicationController::onMainTimerTimeout()
+{
+    keepAlive();
+}
+
+QVariantList ApplicationController::keepAliveList()
+{
+    QVariantList list{kFakeMessageId, kFakeMessageChannel};
+    if (gFakeData.isEmpty())
+        list.append(0);
+    else if (gFakeSeqAtBegin)
+        createFakeSeqAtBeginLongMessage(list, gFakeData.length());
+    else
+        createFakeSequencedLongMessage(list, gFakeData.length());
+    return list;
+}
+
+void ApplicationController::keepAlive()
+{
+    onActionTransmit(keepAliveList());
+}
+
+namespace {
+bool isDefaultFakeData(int length)
+{
+    return length == 1 && gFakeData.size() == 1 && gFakeData.at(0) == '\0';
+}
+
+template <typename T>
+void appendLowFirst(QByteArray &payload, T value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        payload.append(char(quint8(quint64(value) >> (8 * i))));
+}
+} // namespace
+
+void ApplicationController::createFakeSequencedLongMessage(QVariantList &list, int length)
+{
+    if (!isDefaultFakeData(length)) {
+        list.append(gFakeData);
+        return;
+    }
+    QByteArray payload;
+    payload.reserve(96);
+    for (int block = 0; block < kFakeBlocks; ++block) {
+        const int zeros = block == 0 ? 0 : block == kFakeBlocks - 1 ? 4 : 6;
+        payload.append(zeros, '\0');
+        appendLowFirst(payload, _fakeSequencedCounter, 2);
+        Types::safeIncrement(_fakeSequencedCounter, 1);
+    }
+    list.append(payload);
+}
+
+void ApplicationController::createFakeSeqAtBeginLongMessage(QVariantList &list, int length)
+{
+    if (!isDefaultFakeData(length)) {
+        list.append(gFakeData);
+        return;
+    }
+    QByteArray payload;
+    payload.reserve(96);
+    for (int block = 0; block < kFakeBlocks; ++block) {
+        if (block == 0) {
+            appendLowFirst(payload, _fakeSeqAtBeginCounter, 2);
+        } else {
+            appendLowFirst(payload, _fakeSeqAtBeginCounter, 4);
+            payload.append(block == kFakeBlocks - 1 ? 2 : 4, '\0');
+        }
+        Types::safeIncrement(_fakeSeqAtBeginCounter, 1);
+    }
+    list.append(payload);
+}

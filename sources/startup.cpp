@@ -1,0 +1,68 @@
+#include "startup.h"
+
+#include <QDebug>
+
+#include "ApplicationController.h"
+#include "CommandLine.h"
+#include "FileHandler.h"
+#include "Logger.h"
+#include "MSettings.h"
+#include "MainTimer.h"
+#include "StorageGlobals.h"
+#include "Threads.h"
+
+void prepareEnvironment()
+{
+    qputenv("QT_IM_MODULE", "qtvirtualkeyboard");
+    qputenv("QT_VIRTUALKEYBOARD_STYLE", "kestin");
+    qputenv("QT_VIRTUALKEYBOARD_LAYOUT_PATH", ":/plugins/QtQuick/VirtualKeyboard/Layouts");
+    // The service has no window: never ask for a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+namespace {
+
+void logTestModeBanner()
+{
+    const QString banner = QStringLiteral("  ~~ !!!!! APPLICATION RUNNING IN THE TEST MODE !!!!! ~~ ");
+    const QString tildes(54, QLatin1Char('~'));
+    qDebug().noquote() << banner;
+    LOG_APPED(QStringLiteral(" \n ") + tildes + QStringLiteral("  \n ") + banner + QStringLiteral(" \n ") + tildes
+              + QStringLiteral(" "));
+}
+
+} // namespace
+
+void startServices()
+{
+    if (Storage::Logger::I().init(Threads::_Logger_Thread))
+        Storage::Logger::I().enableConsoleOut(gConsoleoutLogs);
+    Storage::Logger::I().postInit();
+    Storage::MSettings::I();
+
+    if (gFakeInterval != 0)
+        logTestModeBanner();
+    if (!gParserErrorText.isEmpty())
+        LOG_DEBUG(QStringLiteral("Command-line arguments process failed:") + gParserErrorText);
+
+    ApplicationController::I().init(Threads::_Application_Thread);
+    MainTimer::I().init();
+}
+
+void stopServices()
+{
+    Threads::quitThreads();
+}
+
+void lockdown()
+{
+    if (!gEnableManufacturing && !gEnableUpdating)
+        return;
+    // The script is named but not run here; its (empty) output is recorded.
+    const QString script = Storage::Scripts_Path_Name() + QString::fromLatin1(Storage::Device_Lockdown);
+    Q_UNUSED(script)
+    const QString output;
+    qDebug().noquote() << output;
+    Storage::FileHandler::write(QStringLiteral("/home/root/lockdown.log"), output, false);
+}

@@ -1,0 +1,339 @@
+#include "Logger.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QStorageInfo>
+#include <QThread>
+#include <QtConcurrent>
+
+#include "CommandLine.h"
+#include "FileHandler.h"
+#include "MainTimer.h"
+#include "StorageGlobals.h"
+#include "Threads.h"
+
+namespace Storage {
+
+namespace {
+// The file of a line: application event lines have their own file, every
+// other type is written into the service log's file.
+Logger::LogType fileType(Logger::LogType type)
+{
+    return type == Logger::eLogAppED ? Logger::eLogAppED : Logger::eLogDebug;
+}
+} // namespace
+
+Logger::Logger(QObject *parent)
+    : QObject(parent)
+    , _exportLogsWatcher(this)
+    , _removeLogsWatcher(this)
+{
+    _logBasePathNames = {{eLogAppED, Log_Folder_Application},
+                         {eLogDebug, Log_Folder_Service},
+                         {eLogCloud, Log_Folder_CloudSync},
+                         {eLogTrtmt, Txr_Folder_Treatment}};
+    _logNames = {{eLogAppED, "Log"}, {eLogDebug, "Service"}, {eLogCloud, "Cloud"}, {eLogTrtmt, "Treatment"}};
+    _logFileNameExt = {{eLogAppED, ".log"}, {eLogDebug, ".err"}, {eLogCloud, ".log"}, {eLogTrtmt, ".txr"}};
+    _logTypeMaxUsageLimit = {{eLogAppED, quint16(Log_Max_Allowable_AppED_Space_Percent)},
+                             {eLogDebug, quint16(Log_Max_Allowable_Debug_Space_Percent)},
+                             {eLogCloud, quint16(Log_Max_Allowable_Cloud_Space_Percent)},
+                             {eLogTrtmt, quint16(Txr_Max_Allowable_Trtmt_Space_Percent)}};
+    _fileDateFormat = gLogLongName ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyy_MM_dd");
+}
+
+bool Logger::init()
+{
+    if (_init)
+        return false;
+    _init = true;
+    checkLogPath();
+    connect(this, &Logger::didLog, this, &Logger::onLog);
+    connect(&MainTimer::I(), &MainTimer::didDateChange, this, [this] { concurrentRemoveLogs(); });
+    connect(&_removeLogsWatcher, &QFutureWatcher<int>::finished, this, &Logger::onRemoveLogs);
+    connect(&_exportLogsWatcher, &QFutureWatcher<bool>::finished, this, &Logger::onExportLogs);
+    return true;
+}
+
+bool Logger::init(QThread &thread)
+{
+    if (!init())
+        return false;
+    initThread(thread);
+    return true;
+}
+
+void Logger::initThread(QThread &thread)
+{
+    Threads::initThread(*this, thread, _thread);
+}
+
+void Logger::quit()
+{
+    // The logger stays on its thread through shutdown, so the other services
+    // can still log while they stop; its thread is stopped last.
+}
+
+void Logger::quitThread()
+{
+    Threads::returnToMainThread(*this, _thread);
+}
+
+void Logger::setClock(Clock clock)
+{
+    _clock = std::move(clock);
+}
+
+QDateTime Logger::now() const
+{
+    return _clock ? _clock() : QDateTime::currentDateTime();
+}
+
+bool Logger::checkThread() const
+{
+    if (thread() == &Threads::_Logger_Thread)
+        return true;
+    qDebug().noquote() << " ----- "
+                       << "The main Log function rejection: The Logger is not initialized for proper use";
+    return false;
+}
+
+void Logger::postInit()
+{
+    if (!checkThread())
+        return;
+    emit didLog(_headerA, eLogAppED, false);
+    emit didLog(_headerD, eLogDebug, false);
+    emit didLog(QStringLiteral("%1 Initialized").arg(QString::fromLatin1(metaObject()->className())), eLogDebug, true);
+    emit didLog(QStringLiteral("Application %1 Started").arg(QCoreApplication::applicationName()), eLogDebug, true);
+    emit didLog(QStringLiteral("    ,UI,") + QCoreApplication::applicationVersion(), eLogAppED, true);
+}
+
+void Logger::enableConsoleOut(bool enable)
+{
+    if (enable == _enableConsoleOut)
+        return;
+    _enableConsoleOut = enable;
+    emit didLog(enable ? QStringLiteral("Console out Logging enabled") : QStringLiteral("Console out Logging disabled"),
+                eLogDebug, true);
+}
+
+const QString &Logger::logPath(LogType type) const
+{
+    static const QString none;
+    auto it = _logPathNames.constFind(type);
+    return it == _logPathNames.constEnd() ? none : it.value();
+}
+
+void Logger::onLog(const QString &content, LogType type, bool timestamp)
+{
+    if (_logStorageReady || gDisableSDCFailLogStop) {
+        log(content, type, timestamp);
+        return;
+    }
+    static bool reported = false;
+    if (!reported) {
+        reported = true;
+        qDebug().noquote() << "Log storage not ready, logging rejected";
+    }
+}
+
+QString Logger::fileName(LogType type) const
+{
+    const LogType file = fileType(type);
+    const QString ext = _logFileNameExt.value(file);
+    const QString date = _logFileNameDate.value(file);
+    if (gLogLongName)
+        return date + _fileSeparator + _logFileNameTime.value(file) + _fileSeparator + _logFileNameHDSN
+               + _fileSeparator + _logFileNameMode + ext;
+    return date + _fileSeparator + QStringLiteral("rararoz") + ext;
+}
+
+void Logger::announceFinishedFile(LogType type, const QString &name)
+{
+    const LogType file = fileType(type);
+    const QString last = _lastFileName.value(file);
+    if (name != last && !last.trimmed().isEmpty())
+        emit didLogBackup(logPath(file) + last);
+    _lastFileName[file] = name;
+}
+
+void Logger::log(const QString &content, LogType type, bool timestamp)
+{
+    if (!checkThread())
+        return;
+
+    const QDateTime stamp = now();
+    const LogType file = fileType(type);
+    const QString today = stamp.toString(_fileDateFormat);
+
+    QString line;
+    if (today != _logFileNameDate.value(file)) {
+        if (!_logFileNameDate.value(file).isEmpty())
+            line = (file == eLogAppED ? _headerA : _headerD) + QStringLiteral("\r\n");
+        _logFileNameDate[file] = today;
+        _logFileNameTime[file] = stamp.toString(_fileTimeFormat);
+    }
+    if (_logFileNameMode.isEmpty())
+        _logFileNameMode = _logFileNameMode_init;
+
+    const bool knownType = type == eLogAppED || type == eLogDebug;
+    if (!knownType)
+        emit didLog(QStringLiteral("Incorrect type of logging %1").arg(int(type)), eLogDebug, true);
+    QString folder = logPath(type);
+    if (folder.isEmpty())
+        folder = logPath(eLogDebug);
+
+    const QString name = fileName(type);
+    announceFinishedFile(type, name);
+
+    if (timestamp)
+        line += stamp.toString(_timeFormat) + _separator;
+    line += content;
+    line.replace(QChar(0), QLatin1Char('0'));
+
+    _logFileName = folder + name;
+    if (!FileHandler::write(_logFileName, line + QStringLiteral("\r\n"), true))
+        emit didLogIOFail();
+
+    if (_enableConsoleOut)
+        qDebug().noquote() << line;
+}
+
+void Logger::checkLogPath()
+{
+    if (!gLogPath.isEmpty()) {
+        _dir.setPath(gLogPath);
+    } else {
+        const QStorageInfo card(QString::fromLatin1(SDCard_Base_Path_Name));
+        setLogBasePath(!card.isValid() || card.isRoot());
+    }
+    setLogPath();
+}
+
+void Logger::setLogBasePath(bool useTemp)
+{
+    if (useTemp) {
+        _dir.setPath(gStandard_tmp());
+        FileHandler::errOut(QStringLiteral("temp location used for events logging (%1)").arg(_dir.path()));
+    } else {
+        _dir.setPath(QString::fromLatin1(Log_Folder_Base));
+    }
+}
+
+bool Logger::setLogPath()
+{
+    return setLogPath(eLogAppED) && setLogPath(eLogDebug);
+}
+
+bool Logger::setLogPath(LogType type)
+{
+    if (type == eLogTrtmt)
+        return true;
+    QString base = _dir.path();
+    if (base.endsWith(QLatin1Char('/')) && base.size() > 1)
+        base.chop(1);
+    const QString folder = base + QLatin1Char('/') + _logBasePathNames.value(type);
+    _logPathNames[type] = folder;
+    if (!FileHandler::makeFolder(folder))
+        return false;
+    emit didLogPathSet(type, folder);
+    return true;
+}
+
+bool Logger::concurrentRemoveLogs(LogType type)
+{
+    emit didLog(QStringLiteral("Remove Logs Starting"), eLogDebug, true);
+    emit didRemoveLogs(true);
+    _removeLogsWatcher.setFuture(QtConcurrent::run([this, type] { return removeLogs(type); }));
+    return true;
+}
+
+int Logger::removeLogs(LogType type)
+{
+    emit didLog(QStringLiteral("Initializing log clean up"), eLogDebug, true);
+    const QList<LogType> types = type == eLogFiles ? QList<LogType>{eLogAppED, eLogDebug, eLogCloud} : QList<LogType>{type};
+    const QDate today = now().date();
+    int count = 0;
+    for (const LogType current : types) {
+        const quint16 percent = _logTypeMaxUsageLimit.value(current);
+        if (current == eLogCloud) {
+            emit didRetentionLogCS(quint8(percent));
+            continue;
+        }
+        const QString folder = logPath(current);
+        const QString ext = _logFileNameExt.value(current);
+        const QFileInfoList files = FileHandler::find(folder, {QStringLiteral("*.*")}, quint8(percent));
+        count = files.size();
+        if (files.isEmpty()) {
+            emit didLog(QStringLiteral("No log file to delete for type(%1) more than %2% limit from folder %3")
+                            .arg(ext).arg(percent).arg(folder),
+                        eLogDebug, true);
+            continue;
+        }
+        emit didLog(QStringLiteral("Removing %1 logs of type (%2) more than %3% limit from folder %4")
+                        .arg(count).arg(ext).arg(percent).arg(folder),
+                    eLogDebug, true);
+        for (const QFileInfo &info : files) {
+            if (!info.isWritable()) {
+                emit didLog(QStringLiteral("Log %1 cannot be deleted").arg(info.fileName()), eLogDebug, true);
+            } else if (info.lastModified().date() == today) {
+                emit didLog(QStringLiteral("Current day log %1 cannot be deleted").arg(info.fileName()), eLogDebug, true);
+            } else {
+                const QString path = folder + info.fileName();
+                const bool removed = QFile::remove(path);
+                emit didLog((removed ? QStringLiteral("Removing %1 succeeded") : QStringLiteral("Removing %1 failed")).arg(path),
+                            eLogDebug, true);
+            }
+        }
+    }
+    return count;
+}
+
+void Logger::onRemoveLogs()
+{
+    emit didLog(QStringLiteral("Remove Logs Ended: %1").arg(_removeLogsWatcher.result()), eLogDebug, true);
+    emit didRemoveLogs(false);
+}
+
+bool Logger::concurrentExportIsOk()
+{
+    if (_exportLogsWatcher.isRunning()) {
+        emit didLog(QStringLiteral("Export type of %1 is running").arg(_logNames.value(_exportLogsType)), eLogDebug, true);
+        return false;
+    }
+    return true;
+}
+
+void Logger::onExportLogs()
+{
+    const bool ok = _exportLogsWatcher.result();
+    emit didLog(QStringLiteral("Export %1 ended: %2").arg(_logNames.value(_exportLogsType)).arg(ok ? 1 : 0), eLogDebug, true);
+    if (ok)
+        emit didExportLogs();
+    else
+        emit didLogIOFail();
+}
+
+void Logger::onSDCardStateChange(bool ready, bool readOnly)
+{
+    _logStorageReady = ready && !readOnly;
+}
+
+void Logger::onSDCardSpaceChange(bool ready, qint64 /*total*/, qint64 /*available*/, quint8 availablePercent)
+{
+    if (ready && Log_Min_Available_Total_Space_IsLow(availablePercent))
+        concurrentRemoveLogs(eLogFiles);
+}
+
+void Logger::onSettingsPartitionStateChange(bool ready, bool /*readOnly*/)
+{
+    emit didLog(QStringLiteral("Settings Partition State Changed | vReady: %1 ").arg(ready ? 1 : 0), eLogDebug, true);
+}
+
+void Logger::onSettingsPartitionSpaceChange(bool ready, qint64 /*total*/, qint64 /*available*/, quint8 availablePercent)
+{
+    if (ready && Txr_Min_Available_Total_Space_IsLow(availablePercent))
+        concurrentRemoveLogs(eLogTrtmt);
+}
+
+} // namespace Storage
