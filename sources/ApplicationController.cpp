@@ -7,6 +7,7 @@
 #include "CommandLine.h"
 #include "Logger.h"
 #include "MainTimer.h"
+#include "Settings.h"
 #include "Threads.h"
 #include "types.h"
 
@@ -88,6 +89,7 @@ void ApplicationController::onPOSTDone(bool /*passed*/)
 
 void ApplicationController::initSettings()
 {
+    _settingsWatcher.setFuture(QtConcurrent::run(&Storage::Settings::readConfigurations));
 }
 
 void ApplicationController::onSettingsUpdate()

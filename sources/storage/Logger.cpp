@@ -222,17 +222,28 @@ void Logger::setLogBasePath(bool useTemp)
 
 bool Logger::setLogPath()
 {
-    return setLogPath(eLogAppED) && setLogPath(eLogDebug);
+    if (setLogPath(eLogAppED))
+        return setLogPath(eLogDebug);
+    // The service folder is not made when the event folder could not be, but
+    // it is still recorded: its lines then fail visibly instead of landing in
+    // whatever the working folder happens to be.
+    _logPathNames[eLogDebug] = logBase() + _logBasePathNames.value(eLogDebug);
+    return false;
+}
+
+QString Logger::logBase() const
+{
+    QString base = _dir.path();
+    if (base.endsWith(QLatin1Char('/')) && base.size() > 1)
+        base.chop(1);
+    return base + QLatin1Char('/');
 }
 
 bool Logger::setLogPath(LogType type)
 {
     if (type == eLogTrtmt)
         return true;
-    QString base = _dir.path();
-    if (base.endsWith(QLatin1Char('/')) && base.size() > 1)
-        base.chop(1);
-    const QString folder = base + QLatin1Char('/') + _logBasePathNames.value(type);
+    const QString folder = logBase() + _logBasePathNames.value(type);
     _logPathNames[type] = folder;
     if (!FileHandler::makeFolder(folder))
         return false;

@@ -83,6 +83,7 @@ private:
     void setLogBasePath(bool useTemp);
     bool setLogPath();
     bool setLogPath(LogType type);
+    QString logBase() const;
     QString fileName(LogType type) const;
     void announceFinishedFile(LogType type, const QString &name);
     QDateTime now() const;

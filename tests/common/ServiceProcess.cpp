@@ -1,0 +1,99 @@
+#include "ServiceProcess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+
+#include <csignal>
+
+ServiceProcess::ServiceProcess()
+{
+    _process.setProgram(QStringLiteral(RARAROZ_BINARY));
+    _process.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    _process.setProcessEnvironment(env);
+}
+
+ServiceProcess::~ServiceProcess()
+{
+    if (_process.state() != QProcess::NotRunning) {
+        _process.kill();
+        _process.waitForFinished(5000);
+    }
+}
+
+bool ServiceProcess::start(const QStringList &arguments, bool virtualBus)
+{
+    QStringList all{QStringLiteral("--log-path"), _logDir.path(), QStringLiteral("--settings-path"),
+                    QStringLiteral(RARAROZ_SOURCE_DIR) + QStringLiteral("/config")};
+    if (virtualBus)
+        all << QStringLiteral("--can-plugin") << QStringLiteral("virtualcan") << QStringLiteral("-A")
+            << QStringLiteral("can0");
+    _process.setArguments(all + arguments);
+    _process.start();
+    return _process.waitForStarted(5000);
+}
+
+int ServiceProcess::run(const QStringList &arguments, QString *output, int timeoutMs)
+{
+    ServiceProcess service;
+    service._process.setArguments(arguments);
+    service._process.start();
+    if (!service._process.waitForFinished(timeoutMs))
+        return -1;
+    if (output)
+        *output = service.output();
+    return service._process.exitStatus() == QProcess::NormalExit ? service._process.exitCode() : -1;
+}
+
+QString ServiceProcess::output()
+{
+    _output += QString::fromLocal8Bit(_process.readAll());
+    return _output;
+}
+
+bool ServiceProcess::waitForOutput(const QString &fragment, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!output().contains(fragment)) {
+        if (deadline.hasExpired() || _process.state() == QProcess::NotRunning)
+            return output().contains(fragment);
+        _process.waitForReadyRead(50);
+    }
+    return true;
+}
+
+QString ServiceProcess::logText(const QString &relativeFolder) const
+{
+    QString text;
+    const QDir dir(_logDir.filePath(relativeFolder));
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Files, QDir::Name)) {
+        QFile file(info.absoluteFilePath());
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+    }
+    return text;
+}
+
+bool ServiceProcess::waitForLog(const QString &relativeFolder, const QString &fragment, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!logText(relativeFolder).contains(fragment)) {
+        if (deadline.hasExpired())
+            return false;
+        output();
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+int ServiceProcess::stop(int signal, int timeoutMs)
+{
+    ::kill(pid_t(_process.processId()), signal);
+    if (!_process.waitForFinished(timeoutMs))
+        return -1;
+    output();
+    return _process.exitStatus() == QProcess::NormalExit ? _process.exitCode() : -1;
+}

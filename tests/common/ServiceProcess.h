@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+// The real rararoz binary run as a child process, with its logs in a
+// temporary folder and its console output collected.
+class ServiceProcess
+{
+public:
+    ServiceProcess();
+    ~ServiceProcess();
+
+    // Starts the service; extra arguments follow --log-path, --settings-path and the bus options.
+    bool start(const QStringList &arguments = {}, bool virtualBus = true);
+    // Runs the binary with only these arguments and waits for it to end.
+    static int run(const QStringList &arguments, QString *output, int timeoutMs = 10000);
+
+    bool waitForOutput(const QString &fragment, int timeoutMs = 10000);
+    bool waitForLog(const QString &relativeFolder, const QString &fragment, int timeoutMs = 10000);
+    // Sends a signal and waits for the exit; returns the exit code or -1.
+    int stop(int signal, int timeoutMs = 15000);
+
+    QString output();
+    QString logText(const QString &relativeFolder) const;
+    QString logPath() const { return _logDir.path(); }
+    QProcess &process() { return _process; }
+
+private:
+    QTemporaryDir _logDir;
+    QProcess _process;
+    QString _output;
+};

@@ -1,0 +1,138 @@
+#include <QtTest>
+
+#include <csignal>
+
+#include "ServiceProcess.h"
+
+// The real service as a process: command line, logs, shutdown.
+class tst_Service : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void help()
+    {
+        QString out;
+        QCOMPARE(ServiceProcess::run({"--help"}, &out), 0);
+        QVERIFY(out.contains("RarAroz"));
+        const QStringList ordered = {"-c, --canOut", "-m, --msgOut", "-l, --logOut", "-0, --enable-keep-awake",
+                                     "-i, --fake-interval <interval>", "-f, --fake-message <data>",
+                                     "-b, --fake-message-seq-at-begin", "-u, --disable-unhandled-report",
+                                     "-d, --disable-orvane-unhandled", "-q, --disable-timeout",
+                                     "-a, --disable-alarm-no-minimize", "-S, --disable-sd-card-fail-log-stop",
+                                     "-C, --disable-cloudsync-fail-stop", "-k, --disable-check-in-log",
+                                     "-K, --disable-acknow-log", "-D, --enable-dry-demo",
+                                     "-A, --active-can-bus <CANBus>", "-E, --enable-manufacturing",
+                                     "-R, --use-root-home", "-U, --enable-update-mode", "-x, --use-log-long-name",
+                                     "-y, --use-log-cloud-upload", "-z, --use-log-compression",
+                                     "-L, --use-log-unhandled-only", "--can-plugin <plugin>",
+                                     "--settings-path <folder>", "--log-path <folder>"};
+        int at = 0;
+        for (const QString &option : ordered) {
+            const int found = out.indexOf(option, at);
+            QVERIFY2(found >= 0, qPrintable(option));
+            at = found;
+        }
+        QVERIFY(out.contains("Show the Can Frame Output"));
+        QVERIFY(out.simplified().contains("Sets the Active CANBus [Shall start with 'can' or 'vcan]"));
+    }
+
+    void version()
+    {
+        QString out;
+        QCOMPARE(ServiceProcess::run({"--version"}, &out), 0);
+        const QString last = out.trimmed().split('\n').last();
+        QVERIFY2(QRegularExpression("^RarAroz (.+-)?08121702-\\d+$").match(last).hasMatch(), qPrintable(out));
+    }
+
+    void startsAndStopsOnSigterm()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        QVERIFY(service.waitForLog("service", "MainTimer Initialized"));
+        QVERIFY(service.waitForLog("service", "ApplicationPOST Done"));
+        QCOMPARE(service.stop(SIGTERM), 0);
+        QVERIFY(service.output().contains("Application terminated by SIGTERM"));
+
+        const QString date = QDate::currentDate().toString("yyyy_MM_dd");
+        QVERIFY(QFile::exists(service.logPath() + "/log/" + date + "_rararoz.log"));
+        QVERIFY(QFile::exists(service.logPath() + "/service/" + date + "_rararoz.err"));
+        QVERIFY(service.logText("log").startsWith("TimeStamp,ID,SubSys,Name,1,"));
+        QVERIFY(service.logText("service").startsWith("TimeStamp,Description\r\n"));
+        QVERIFY(service.logText("service").contains(",Application RarAroz Started\r\n"));
+    }
+
+    void stopsOnSigint()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start());
+        QVERIFY(service.waitForLog("service", "ApplicationPOST Done"));
+        QCOMPARE(service.stop(SIGINT), 0);
+        QVERIFY(service.output().contains("Application terminated by SIGINT"));
+    }
+
+    void badCommandLineStillStarts_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << "Unknown option 'bogus'.";
+        QTest::newRow("missing value") << QStringList{"-i"} << "Missing value after '-i'.";
+    }
+
+    void badCommandLineStillStarts()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        ServiceProcess service;
+        QVERIFY(service.start(arguments));
+        QVERIFY(service.waitForOutput("Command Line Parser failed !!!"));
+        QVERIFY(service.waitForOutput("POST DONE"));
+        QCOMPARE(service.stop(SIGTERM), 0);
+        // A failed parse leaves every option at its default, the log folder
+        // included: the line lands in the standard service log.
+        QFile log("/tmp/service/" + QDate::currentDate().toString("yyyy_MM_dd") + "_rararoz.err");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(log.readAll()).contains("Command-line arguments process failed:" + error));
+    }
+
+    void invalidValuesIgnored()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start({"-A", "eth0", "-i", "abc"}));
+        QVERIFY(service.waitForOutput("CAN int can0"));
+        QVERIFY(service.waitForLog("service", "ApplicationPOST Done"));
+        QVERIFY(!service.output().contains("TEST MODE"));
+        QCOMPARE(service.stop(SIGTERM), 0);
+    }
+
+    void testModeBanner()
+    {
+        ServiceProcess service;
+        QVERIFY(service.start({"-i", "200"}));
+        QVERIFY(service.waitForOutput("APPLICATION RUNNING IN THE TEST MODE"));
+        QVERIFY(service.waitForLog("log", "  ~~ !!!!! APPLICATION RUNNING IN THE TEST MODE !!!!! ~~ "));
+        QCOMPARE(service.stop(SIGTERM), 0);
+    }
+
+    void unwritableLogFolderKeepsRunning()
+    {
+        // A log folder that cannot be made: the standard-error line, and the
+        // service runs on and still stops cleanly.
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath("blocked"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        ServiceProcess service;
+        service.process().setArguments({"--log-path", dir.filePath("blocked"), "--can-plugin", "virtualcan"});
+        service.process().start();
+        QVERIFY(service.process().waitForStarted());
+        QVERIFY(service.waitForOutput("Cannot create folder " + dir.filePath("blocked") + "/log/"));
+        QVERIFY(service.waitForOutput("POST DONE"));
+        // Lines are never written anywhere else, such as the working folder.
+        QVERIFY(service.waitForOutput("Cannot open file for write (" + dir.filePath("blocked") + "/service/"));
+        QCOMPARE(service.stop(SIGTERM), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Service)
+#include "tst_service.moc"
