@@ -30,14 +30,16 @@ void MSettings::add(const QString &category, const QString &group, const QString
 {
     QMutexLocker locker(&_mutex);
     QList<KeyValue> &list = _settings[category][group];
+    QHash<QString, int> &firstIndex = _firstIndex[category][group];
     const KeyValue entry(key, value);
     if (!duplicate) {
-        const int index = list.indexOf(entry);
-        if (index >= 0) {
-            list[index] = entry;
+        const auto found = firstIndex.constFind(key);
+        if (found != firstIndex.constEnd()) {
+            list[found.value()] = entry;
             return;
         }
     }
+    firstIndex.insert(key, firstIndex.value(key, list.size()));
     list.append(entry);
 }
 
@@ -127,6 +129,7 @@ void MSettings::clear()
 {
     QMutexLocker locker(&_mutex);
     _settings.clear();
+    _firstIndex.clear();
 }
 
 } // namespace Storage

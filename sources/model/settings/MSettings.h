@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMap>
 #include <QMutex>
 #include <QObject>
@@ -63,6 +64,9 @@ private:
     QVariant valueUnlocked(const QString &category, const QString &group, const QString &key) const;
 
     TSettings _settings;
+    // Position of the first entry of each key, per category and group, so a
+    // replacing add stays fast on large files.
+    QMap<QString, QMap<QString, QHash<QString, int>>> _firstIndex;
     QMutex _mutex;
     QString _datetimeFormat = QStringLiteral("MM/dd/yyyy HH:mm:ss");
     QString _dateFormat = QStringLiteral("MM/dd/yyyy");
