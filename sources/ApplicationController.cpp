@@ -7,6 +7,7 @@
 #include "CommandLine.h"
 #include "Logger.h"
 #include "MainTimer.h"
+#include "MessageDispatcher.h"
 #include "Settings.h"
 #include "Threads.h"
 #include "types.h"
@@ -32,11 +33,15 @@ bool ApplicationController::init()
         return false;
     _init = true;
     connect(&MainTimer::I(), &MainTimer::didTimeout, this, &ApplicationController::onMainTimerTimeout);
+    connect(&Can::MessageDispatcher::I(), &Can::MessageDispatcher::didFailedTransmit, this,
+            &ApplicationController::onFailedTransmit);
     connect(&Storage::Logger::I(), &Storage::Logger::didExportLogs, this, &ApplicationController::onExport);
     connect(&Storage::Logger::I(), &Storage::Logger::didExportStat, this, &ApplicationController::onExportStat);
     connect(&Storage::Logger::I(), &Storage::Logger::didLogIOFail, this, &ApplicationController::onLogIOFail);
     connect(&_post, &ApplicationPost::didDone, this, &ApplicationController::onPOSTDone);
     connect(&_settingsWatcher, &QFutureWatcher<int>::finished, this, &ApplicationController::onSettingsUpdate);
+    connect(&Can::MessageDispatcher::I(), &Can::MessageDispatcher::didUnhandledMsgDispatcher, this,
+            &ApplicationController::doUnhandledMsgAppController);
     LOG_DEBUG(QStringLiteral("%1 Initialized").arg(QString::fromLatin1(metaObject()->className())));
     return true;
 }

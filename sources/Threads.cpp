@@ -32,16 +32,21 @@ void registerTypes()
     qRegisterMetaType<FrameList>("FrameList");
 }
 
+void drain(QThread &thread)
+{
+    if (!thread.isRunning() || QThread::currentThread() == &thread)
+        return;
+    auto *marker = new QObject;
+    marker->moveToThread(&thread);
+    QMetaObject::invokeMethod(marker, [] {}, Qt::BlockingQueuedConnection);
+    marker->deleteLater();
+}
+
 void quitThread(QThread &thread)
 {
-    if (thread.isRunning() && QThread::currentThread() != &thread) {
-        // Let the thread finish what was queued to it before it stops, so no
-        // line or frame posted during shutdown is silently dropped.
-        auto *drain = new QObject;
-        drain->moveToThread(&thread);
-        QMetaObject::invokeMethod(drain, [] {}, Qt::BlockingQueuedConnection);
-        drain->deleteLater();
-    }
+    // Let the thread finish what was queued to it before it stops, so no
+    // line or frame posted during shutdown is silently dropped.
+    drain(thread);
     thread.quit();
     thread.wait();
 }

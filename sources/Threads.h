@@ -20,6 +20,8 @@ extern QThread _Bluetooth_Thread;
 extern QThread _CloudSync_Thread;
 
 void registerTypes();
+// Returns once the thread has handled everything queued to it so far.
+void drain(QThread &thread);
 void quitThread(QThread &thread);
 void quitThreads();
 

@@ -3,12 +3,17 @@
 #include <QDebug>
 
 #include "ApplicationController.h"
+#include "CanInterface.h"
+#include "FrameInterface.h"
+#include "MessageAcknowModel.h"
+#include "MessageDispatcher.h"
 #include "CommandLine.h"
 #include "FileHandler.h"
 #include "Logger.h"
 #include "MSettings.h"
 #include "MainTimer.h"
 #include "StorageGlobals.h"
+#include "StateController.h"
 #include "Threads.h"
 
 void prepareEnvironment()
@@ -46,12 +51,27 @@ void startServices()
     if (!gParserErrorText.isEmpty())
         LOG_DEBUG(QStringLiteral("Command-line arguments process failed:") + gParserErrorText);
 
+    // The switches are set on the services' own threads, where they are read.
+    if (Can::CanInterface::I().init(Threads::_CanFrame_Thread))
+        QMetaObject::invokeMethod(&Can::CanInterface::I(), [] { Can::CanInterface::I().enableConsoleOut(gConsoleoutCanInterface); });
+    Can::FrameInterface::I().init(Threads::_CanFrame_Thread);
+    Can::MessageAcknowModel::I().init(Threads::_CanAcknow_Thread);
+    if (Can::MessageDispatcher::I().init(Threads::_CanMessage_Thread))
+        QMetaObject::invokeMethod(&Can::MessageDispatcher::I(),
+                                  [] { Can::MessageDispatcher::I().enableConsoleOut(gConsoleoutFrameInterface); });
+
     ApplicationController::I().init(Threads::_Application_Thread);
     MainTimer::I().init();
+    StateController::I().init();
 }
 
 void stopServices()
 {
+    // At aboutToQuit the CAN service closes its device on its own thread and
+    // comes back to this one; wait for that before touching it from here
+    // (this call then only covers a device that never left the main thread).
+    Threads::drain(Threads::_CanFrame_Thread);
+    Can::CanInterface::I().quitDevice();
     Threads::quitThreads();
 }
 

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QThread>
+#include <QTest>
 
 #include <csignal>
 
@@ -56,11 +56,13 @@ QString ServiceProcess::output()
 
 bool ServiceProcess::waitForOutput(const QString &fragment, int timeoutMs)
 {
+    // Waits with the event loop running: a virtual bus hosted by this
+    // process must keep serving the service meanwhile.
     QDeadlineTimer deadline(timeoutMs);
     while (!output().contains(fragment)) {
         if (deadline.hasExpired() || _process.state() == QProcess::NotRunning)
             return output().contains(fragment);
-        _process.waitForReadyRead(50);
+        QTest::qWait(20);
     }
     return true;
 }
@@ -84,7 +86,7 @@ bool ServiceProcess::waitForLog(const QString &relativeFolder, const QString &fr
         if (deadline.hasExpired())
             return false;
         output();
-        QThread::msleep(20);
+        QTest::qWait(20);
     }
     return true;
 }
@@ -92,8 +94,12 @@ bool ServiceProcess::waitForLog(const QString &relativeFolder, const QString &fr
 int ServiceProcess::stop(int signal, int timeoutMs)
 {
     ::kill(pid_t(_process.processId()), signal);
-    if (!_process.waitForFinished(timeoutMs))
-        return -1;
+    QDeadlineTimer deadline(timeoutMs);
+    while (_process.state() != QProcess::NotRunning) {
+        if (deadline.hasExpired())
+            return -1;
+        QTest::qWait(20);
+    }
     output();
     return _process.exitStatus() == QProcess::NormalExit ? _process.exitCode() : -1;
 }

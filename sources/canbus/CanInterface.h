@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QBasicTimer>
+#include <QCanBusDevice>
+#include <QCanBusFrame>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+#include "MessageGlobals.h"
+#include "Singleton.h"
+
+class QThread;
+
+namespace Can {
+
+// Owns the one CAN bus device of the process: reads every frame and hands it
+// on, writes the frames the frame interface gives it, counts frames and
+// errors, and can trace every frame on the console.
+//
+// A bus that was up and then went away (the network interface dropped, the
+// virtual bus server stopped) is reopened about once a second until it is
+// back; a bus that could not be opened at start-up is not retried.
+class CanInterface : public QObject
+{
+    Q_OBJECT
+    RARAROZ_SINGLETON(CanInterface)
+
+public:
+    // How a device is made: plug-in, interface name, error text out.
+    using DeviceFactory =
+        std::function<QCanBusDevice *(const QString &plugin, const QString &interfaceName, QString *errorText)>;
+
+    ~CanInterface() override;
+
+    bool init();
+    bool init(QThread &thread);
+    QString status() const { return _canStatus; }
+    void enableConsoleOut(bool enable);
+    // Closes and deletes the device; does nothing when there is none, so the
+    // call after the event loop is harmless once quit() has closed it.
+    void quitDevice();
+
+    // Test seam: devices come from factory instead of QCanBus; an empty
+    // factory restores QCanBus.
+    static void setDeviceFactory(DeviceFactory factory);
+
+    // One console trace line (no newline): prefix, time stamp, flags,
+    // identifier and data. errorText is the device's reading of an error frame.
+    static QString formatFrame(const QString &prefix, const QCanBusFrame &frame, const QString &errorText = QString());
+
+    FrameCount rxFrameCount() const { return _rxFrameCount; }
+    FrameCount txFrameCount() const { return _txFrameCount; }
+    FrameCount erFrameCount() const { return _erFrameCount; }
+    bool hasDevice() const { return _canDevice != nullptr; }
+    const QCanBusDevice *device() const { return _canDevice; }
+    bool isBusLost() const { return _busLost; }
+    bool isRetrying() const { return _retryTimer.isActive(); }
+    quint32 reconnectAttempts() const { return _reconnectAttempts; }
+
+signals:
+    void didFrameReceive(const QCanBusFrame &frame);
+    void didFrameWritten(qint64 framesCount);
+    void didFrameTransmit(bool ok);
+    void didFrameError(const QString &status);
+
+public slots:
+    void quit();
+    void onFrameTransmit(const QCanBusFrame &frame);
+    void onFrameReceive();
+    void onFrameError(QCanBusDevice::CanBusError error);
+    void onFrameWritten(qint64 framesCount);
+    void onDeviceStateChange(QCanBusDevice::CanBusDeviceState state);
+    // One attempt to reopen a lost bus; the retry timer calls it.
+    void reconnect();
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    void initThread(QThread &thread);
+    void quitThread();
+    QCanBusDevice *createDevice(QString *errorText) const;
+    void configureDevice();
+    bool openBus();
+    bool initDevice();
+    bool testDevice();
+    void connectDevice();
+    void deleteDevice();
+    void busLost();
+    void busRecovered();
+    void status(const QString &description, const QString &error = QString());
+    void consoleOut(const QCanBusFrame &frame, const QString &prefix);
+
+    QString _canType;
+    QString _canInterface;
+    const int _canBitRate = 250000;
+    const bool _canFDKey = false;
+    QCanBusDevice *_canDevice = nullptr; // a child, so it follows the service to its thread
+    QString _canStatus;
+    bool _enableConsoleOut = false;
+
+    QBasicTimer _retryTimer;
+    const int _retryInterval = 1000; // ms
+    bool _busLost = false;
+    quint32 _reconnectAttempts = 0;
+
+    QThread *_thread = nullptr;
+    bool _init = false;
+
+    FrameCount _rxFrameCount = 0;
+    FrameCount _txFrameCount = 0;
+    FrameCount _erFrameCount = 0;
+};
+
+} // namespace Can

@@ -1,0 +1,131 @@
+#include "FrameInterface.h"
+
+#include <QTimerEvent>
+
+#include "CanInterface.h"
+#include "CommandLine.h"
+#include "Logger.h"
+#include "Threads.h"
+
+namespace Can {
+
+FrameInterface::FrameInterface(QObject *parent)
+    : QObject(parent)
+{
+}
+
+FrameInterface::~FrameInterface() = default;
+
+bool FrameInterface::init()
+{
+    if (_init)
+        return false;
+    _init = true;
+
+    CanInterface &device = CanInterface::I();
+    connect(&device, &CanInterface::didFrameReceive, this, &FrameInterface::onFrameReceive);
+    connect(&device, &CanInterface::didFrameWritten, this, &FrameInterface::onFrameWritten);
+    connect(this, &FrameInterface::didFrameTransmit, &device, &CanInterface::onFrameTransmit);
+    // Without the write result a failed write would hold the head until the
+    // confirmation time-out instead of the next 7 ms step.
+    connect(&device, &CanInterface::didFrameTransmit, this, &FrameInterface::onFrameTransmitResult);
+
+    _timer.start(1, Qt::PreciseTimer, this);
+    LOG_DEBUG(QStringLiteral("%1 Initialized").arg(QString::fromLatin1(metaObject()->className())));
+    return true;
+}
+
+bool FrameInterface::init(QThread &thread)
+{
+    if (!init())
+        return false;
+    initThread(thread);
+    return true;
+}
+
+void FrameInterface::initThread(QThread &thread)
+{
+    Threads::initThread(*this, thread, _thread);
+}
+
+void FrameInterface::quit()
+{
+    // Nothing is to be sent once shutdown has begun; the CAN device is closed
+    // next, on this same thread.
+    _timer.stop();
+    quitThread();
+}
+
+void FrameInterface::quitThread()
+{
+    Threads::returnToMainThread(*this, _thread);
+}
+
+void FrameInterface::onFrameReceive(const QCanBusFrame &frame)
+{
+    // A misbehaving plug-in may hand over more than 8 bytes; the payload goes
+    // on as it is and the message framing reads only the first 8.
+    const QByteArray payload = frame.payload();
+    if (_channelFilter.accept(frame.frameId(), payload))
+        emit didFrameReceive(static_cast<Can_Id>(frame.frameId()), payload);
+}
+
+void FrameInterface::onFrameTransmit(Can_Id can_Id, const QByteArray &data)
+{
+    appendHead(can_Id, data);
+}
+
+void FrameInterface::appendHead(Can_Id can_Id, const QByteArray &data)
+{
+    _txQueue.append(Frame{can_Id, data});
+}
+
+void FrameInterface::onFrameWritten(qint64 framesCount)
+{
+    _txQueue.confirm(framesCount);
+}
+
+void FrameInterface::onFrameTransmitResult(bool ok)
+{
+    _txQueue.writeResult(ok);
+}
+
+void FrameInterface::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == _timer.timerId())
+        tick();
+    else
+        QObject::timerEvent(event);
+}
+
+void FrameInterface::tick()
+{
+    if (_txQueue.tick())
+        trnsmtHead();
+}
+
+void FrameInterface::trnsmtHead()
+{
+    Frame frame;
+    if (!_txQueue.takeNext(frame, gSendEmptyKeepAwake))
+        return;
+    // The frame is marked in flight before it goes out: on the same thread
+    // the device confirms it before transmitFrame returns.
+    if (!transmitFrame(frame.can_Id, frame.data))
+        _txQueue.discardInFlight();
+}
+
+bool FrameInterface::transmitFrame(Can_Id can_Id, const QByteArray &data)
+{
+    QCanBusFrame frame(QCanBusFrame::DataFrame);
+    frame.setFrameId(can_Id);
+    if (data.length() > eLenCanFrame) {
+        LOG_DEBUG(QStringLiteral("Payload cannot be larger than %1 bytes").arg(int(eLenCanFrame)));
+        return false;
+    }
+    frame.setPayload(data);
+    emit didFrameTransmit(frame);
+    return true;
+}
+
+} // namespace Can

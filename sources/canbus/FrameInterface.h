@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QBasicTimer>
+#include <QByteArray>
+#include <QCanBusFrame>
+#include <QObject>
+
+#include "ChannelFilter.h"
+#include "MessageGlobals.h"
+#include "Singleton.h"
+#include "TransmitQueue.h"
+
+class QThread;
+
+namespace Can {
+
+// Stands between the CAN device and the message dispatcher. Inbound it passes
+// on the frames of the channels this system listens to and logs unexpected
+// ones; outbound it queues frames and hands the device one every 7 ms, each
+// released by the device's write confirmation, so the UI board is never
+// flooded.
+class FrameInterface : public QObject
+{
+    Q_OBJECT
+    RARAROZ_SINGLETON(FrameInterface)
+
+public:
+    using Frame = TransmitQueue::Frame;
+    using ChannelGroup = ChannelFilter::ChannelGroup;
+
+    ~FrameInterface() override;
+
+    bool init();
+    bool init(QThread &thread);
+
+    static ChannelGroup checkChannel(quint32 channel, bool *ok = nullptr, bool *debug = nullptr)
+    {
+        return ChannelFilter::checkChannel(channel, ok, debug);
+    }
+
+    // One 1 ms step of the pacing; the timer calls it, tests may too.
+    void tick();
+
+    const TransmitQueue &queue() const { return _txQueue; }
+
+signals:
+    void didFrameReceive(Can::Can_Id can_Id, const QByteArray &payload);
+    void didFrameTransmit(const QCanBusFrame &frame);
+
+public slots:
+    void quit();
+    void onFrameReceive(const QCanBusFrame &frame);
+    void onFrameWritten(qint64 framesCount);
+    void onFrameTransmit(Can::Can_Id can_Id, const QByteArray &data);
+    // The device's result for the frame last handed to it.
+    void onFrameTransmitResult(bool ok);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    void initThread(QThread &thread);
+    void quitThread();
+    void appendHead(Can_Id can_Id, const QByteArray &data);
+    void trnsmtHead();
+    bool transmitFrame(Can_Id can_Id, const QByteArray &data);
+
+    TransmitQueue _txQueue;
+    ChannelFilter _channelFilter;
+    QBasicTimer _timer;
+
+    QThread *_thread = nullptr;
+    bool _init = false;
+};
+
+} // namespace Can

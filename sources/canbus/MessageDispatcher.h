@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QVariantList>
+
+#include "MessageBuilder.h"
+#include "MessageGlobals.h"
+#include "MessageInterpreter.h"
+#include "Singleton.h"
+
+class QThread;
+
+namespace Can {
+
+// Turns received frames into messages and outgoing action lists into frames.
+// Inbound it assembles one message per channel, answers acknowledgement
+// requests, records acknowledgements and hands every complete message to the
+// interpreter; outbound it stamps each list with the next sequence number and
+// queues its frames on the frame interface. Lives on the CAN-message thread.
+class MessageDispatcher : public QObject
+{
+    Q_OBJECT
+    RARAROZ_SINGLETON(MessageDispatcher)
+
+public:
+    bool init();
+    bool init(QThread &thread);
+    void enableConsoleOut(bool enable);
+
+    // Encodes, frames and queues one outgoing action list [identifier,
+    // channel, values...] under sequence, or under the next counter value
+    // when sequence is 0. A list that cannot be sent is dropped and logged.
+    bool actionTransmit(const QVariantList &actions, Sequence sequence);
+
+signals:
+    void didFrameTransmit(Can_Id channel, const QByteArray &frame);
+    void didAcknowReceive(Sequence sequence);
+    void didAcknowTransmit(Can_Id channel, Sequence sequence, const FrameList &frames);
+    void didFailedTransmit(Sequence sequence);
+    void didUnhandledMsgDispatcher(const QVariantList &actions);
+    void didActionReceive(const QVariantList &actions);
+
+public slots:
+    void quit();
+    void onActionTransmit(const QVariantList &actions);
+    void onFrameReceive(Can_Id channel, const QByteArray &frame);
+    void onFramesTransmit(Can_Id channel, Sequence sequence, const FrameList &frames);
+    void onFailedTransmit(Sequence sequence);
+    void onSettingsDone();
+    void doUnhandledMsgReady(const QVariantList &actions);
+
+private:
+    void initThread(QThread &thread);
+    void quitThread();
+    void interpret(const Can::Message &message);
+    static bool needsAcknow(Can_Id channel);
+    static Sequence nextSequence(Sequence &counter);
+
+    // Per channel the message in assembly. The list holds at most one record;
+    // a finished or broken record is reset in place rather than removed, so a
+    // busy channel does not allocate a list node per message.
+    QHash<Can_Id, QList<Can::Message>> _messageList;
+    Sequence _txSequence = 0;
+    Sequence _rxSequence = 0;
+    MessageBuilder _builder;
+    MessageInterpreter _interpreter;
+    QThread *_thread = nullptr;
+    bool _init = false;
+};
+
+} // namespace Can

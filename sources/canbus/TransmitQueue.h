@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+#include "MessageGlobals.h"
+
+namespace Can {
+
+// The outgoing frames waiting for the bus, head first, and the pacing that
+// hands them to the device one at a time.
+//
+// At most one frame is with the device at a time. The device's write
+// confirmation carries no identity, so the queue remembers what it offered:
+// a confirmation releases the queue head only when the head is what was
+// offered, never when a keep-awake frame was. Without that, the confirmation
+// of a keep-awake frame would remove a message frame that was queued behind
+// it before that frame was ever sent.
+class TransmitQueue
+{
+public:
+    struct Frame {
+        Can_Id can_Id = eChlid_NONE;
+        QByteArray data;
+    };
+
+    enum InFlight {
+        eInFlight_None,      // nothing awaits a confirmation
+        eInFlight_Head,      // the queue head was offered
+        eInFlight_KeepAwake, // an empty keep-awake frame was offered
+    };
+
+    static constexpr quint16 _txFrameList_Max = 4000; // most frames in the queue
+    static constexpr quint8 _interval = 7;            // ticks between two offers
+    // Ticks after an offer with no confirmation before the frame is offered
+    // again: a device that drops a confirmation must not stall the queue.
+    static constexpr quint8 _confirmTimeout = 100;
+    // Dropped frames are logged on drop 1, 61, 121, ...
+    static constexpr quint32 _dropLogEvery = 60;
+
+    // Appends at the tail. A full queue drops the frame instead (throttled
+    // "Transmit buffer overflow" line) and returns false.
+    bool append(const Frame &frame);
+
+    // Counts one timer tick; true on every _interval-th, when a frame is due.
+    bool tick();
+
+    // The frame to offer now: the head, else, with keepAwake, an empty frame
+    // on the lowest-priority channel. The frame is then in flight until
+    // confirmed. False when nothing is to be offered: the queue is empty
+    // (without keepAwake) or the last offer is still awaiting its confirmation.
+    bool takeNext(Frame &frame, bool keepAwake);
+
+    // The device wrote frames. Releases the one frame in flight whatever the
+    // count; with nothing in flight (stale or duplicate) it changes nothing.
+    void confirm(qint64 count);
+
+    // Result of handing the offered frame to the device. A failed write will
+    // never be confirmed, so the frame is offered again at the next step.
+    void writeResult(bool ok);
+
+    // The offered frame can never be sent: take it out of the queue so it
+    // does not block the frames behind it.
+    void discardInFlight();
+
+    int size() const { return _txFrameList.size(); }
+    bool isEmpty() const { return _txFrameList.isEmpty(); }
+    const QList<Frame> &frames() const { return _txFrameList; }
+    InFlight inFlight() const { return _inFlight; }
+    quint32 dropCounter() const { return _dropCounter; }
+    quint64 timeouts() const { return _timeouts; }
+
+private:
+    QList<Frame> _txFrameList;
+    quint32 _dropCounter = 0;
+    quint8 _tickCounter = 0;
+    InFlight _inFlight = eInFlight_None;
+    quint8 _inFlightTicks = 0;
+    quint64 _timeouts = 0;
+};
+
+} // namespace Can

@@ -1,0 +1,810 @@
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "CanInterface.h"
+#include "ChannelFilter.h"
+#include "CommandLine.h"
+#include "FrameInterface.h"
+#include "LogSpy.h"
+#include "MessageGlobals.h"
+#include "Threads.h"
+#include "TransmitQueue.h"
+
+using namespace Can;
+
+Q_DECLARE_METATYPE(Can::ChannelFilter::ChannelGroup)
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray result;
+    for (int value : values)
+        result.append(char(quint8(value)));
+    return result;
+}
+
+TransmitQueue::Frame frameOf(Can_Id id, int index)
+{
+    return TransmitQueue::Frame{id, QByteArray(8, char(quint8(index)))};
+}
+
+// Ticks a queue the way the 1 ms timer does, offering at every due step;
+// returns the frames offered, with the tick (1-based) each went out on.
+struct Offer {
+    int tick;
+    TransmitQueue::Frame frame;
+};
+
+QList<Offer> runTicks(TransmitQueue &queue, int ticks, bool keepAwake, bool confirmEach)
+{
+    QList<Offer> offers;
+    for (int t = 1; t <= ticks; ++t) {
+        if (!queue.tick())
+            continue;
+        TransmitQueue::Frame frame;
+        if (!queue.takeNext(frame, keepAwake))
+            continue;
+        offers.append({t, frame});
+        if (confirmEach)
+            queue.confirm(1);
+    }
+    return offers;
+}
+
+// The frames the service hands to the device, in order.
+class FrameRecorder : public QObject
+{
+public:
+    explicit FrameRecorder(FrameInterface &service)
+    {
+        connect(&service, &FrameInterface::didFrameTransmit, this,
+                [this](const QCanBusFrame &frame) { _frames.append(frame); });
+    }
+    int count() const { return _frames.size(); }
+    bool isEmpty() const { return _frames.isEmpty(); }
+    QCanBusFrame last() const { return _frames.last(); }
+
+private:
+    QList<QCanBusFrame> _frames;
+};
+
+} // namespace
+
+class TestFrameInterface : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    // Channel table
+    void checkChannel_data();
+    void checkChannel();
+    void checkChannelTestToolWithOption_data();
+    void checkChannelTestToolWithOption();
+    void checkChannelNullPointers();
+    void aliasesShareOneEntry();
+
+    // Receiving
+    void listenedChannelPassedOn();
+    void ignoredAndOutputChannelsDroppedSilently_data();
+    void ignoredAndOutputChannelsDroppedSilently();
+    void unexpectedChannelLogged();
+    void testToolChannelWithOptionLogsBothAndDrops();
+    void testToolChannelWithoutOptionPassedSilently();
+    void fpTestToolChannelAlwaysUnexpected();
+    void unexpectedLinesThrottledPerChannel();
+    void debugLinesThrottledPerChannel();
+    void channelCountsStayBounded();
+    void oversizeReceivedFramePassedAsIs();
+
+    // Queueing
+    void overflowDropsAndThrottlesLog();
+    void overflowCounterKeepsCountingAcrossBursts();
+    void queueStaysBoundedWhileWritesFail();
+
+    // Pacing
+    void oneFramePerSevenTicks();
+    void headOfferedAgainEverySevenTicksWhenWriteFails();
+    void keepAwakeOnlyWhenQueueEmptyAndEnabled();
+    void noKeepAwakeWhenDisabled();
+
+    // Write confirmations
+    void keepAwakeConfirmationNeverRemovesQueuedFrame();
+    void queueFillingWhileKeepAwakeInFlightLosesNothing();
+    void staleAndDuplicateConfirmationsIgnored();
+    void confirmationWithCountReleasesOneFrame();
+    void headNotReofferedWhileInFlight();
+    void unconfirmedHeadReofferedAfterTimeout();
+    void lateConfirmationAfterTimeoutRemovesOnce();
+
+    // The service
+    void serviceTransmitsQueuedFramesWithChannelAndPayload();
+    void serviceSendsKeepAwakeOnLowestChannel();
+    void serviceRoutesConfirmationAndWriteResult();
+    void serviceDropsOversizeFrameWithoutBlockingQueue();
+    void serviceInitOnceAndWiredToDevice(); // last: starts the real timer
+
+private:
+    // Brings the service's queue to empty with nothing in flight and the
+    // pacing counter just past an offer.
+    void drainService();
+    // Ticks the service until it emits a frame; the ticks that took, or -1
+    // when none came within maxTicks.
+    int ticksToNextOffer(const FrameRecorder &spy, int maxTicks = 7);
+
+    LogSpy _log;
+};
+
+void TestFrameInterface::initTestCase()
+{
+    Threads::registerTypes();
+    qRegisterMetaType<Can::ChannelFilter::ChannelGroup>();
+}
+
+void TestFrameInterface::init()
+{
+    gDisableOrvaneUnhandled = false;
+    gSendEmptyKeepAwake = false;
+    _log.clear();
+}
+
+void TestFrameInterface::cleanup()
+{
+    gDisableOrvaneUnhandled = false;
+    gSendEmptyKeepAwake = false;
+}
+
+// ---------------------------------------------------------------- channels
+
+void TestFrameInterface::checkChannel_data()
+{
+    QTest::addColumn<quint32>("channel");
+    QTest::addColumn<Can::ChannelFilter::ChannelGroup>("group");
+    QTest::addColumn<bool>("ok");
+
+    const auto listens = ChannelFilter::eChannel_Listens;
+    const auto outputs = ChannelFilter::eChannel_Outputs;
+    const auto ignores = ChannelFilter::eChannel_Ignores;
+    const auto unknown = ChannelFilter::eChannel_Unknown;
+
+    QTest::newRow("TD alarm 0x001") << 0x001u << listens << true;
+    QTest::newRow("DD alarm 0x002") << 0x002u << listens << true;
+    QTest::newRow("DD to TD 0x011") << 0x011u << listens << true;
+    QTest::newRow("TD to UI 0x040") << 0x040u << listens << true;
+    QTest::newRow("UI to TD 0x041") << 0x041u << listens << true;
+    QTest::newRow("TD sync 0x100") << 0x100u << listens << true;
+    QTest::newRow("DD sync 0x101") << 0x101u << listens << true;
+    QTest::newRow("UI alarm 0x004") << 0x004u << outputs << true;
+    QTest::newRow("UI sync 0x103") << 0x103u << outputs << true;
+    QTest::newRow("TD to DD 0x010") << 0x010u << ignores << true;
+    QTest::newRow("test tool 0x400") << 0x400u << listens << true;
+    QTest::newRow("test tool 0x401") << 0x401u << listens << true;
+    QTest::newRow("test tool 0x402") << 0x402u << listens << true;
+    QTest::newRow("test tool 0x403") << 0x403u << listens << true;
+    QTest::newRow("test tool 0x406") << 0x406u << listens << true;
+    QTest::newRow("test tool 0x407") << 0x407u << listens << true;
+    QTest::newRow("FP alarm 0x003") << 0x003u << unknown << false;
+    QTest::newRow("FP to DD 0x020") << 0x020u << unknown << false;
+    QTest::newRow("DD to FP 0x021") << 0x021u << unknown << false;
+    QTest::newRow("FP sync 0x102") << 0x102u << unknown << false;
+    QTest::newRow("test tool FP 0x404") << 0x404u << unknown << false;
+    QTest::newRow("FP test tool 0x405") << 0x405u << unknown << false;
+    QTest::newRow("lowest 0x7FF") << 0x7FFu << unknown << false;
+    QTest::newRow("zero") << 0x000u << unknown << false;
+    QTest::newRow("extended identifier") << 0x18DAF141u << unknown << false;
+}
+
+void TestFrameInterface::checkChannel()
+{
+    QFETCH(quint32, channel);
+    QFETCH(Can::ChannelFilter::ChannelGroup, group);
+    QFETCH(bool, ok);
+
+    bool isOk = !ok;
+    bool isDebug = true;
+    QCOMPARE(FrameInterface::checkChannel(channel, &isOk, &isDebug), group);
+    QCOMPARE(isOk, ok);
+    QCOMPARE(isDebug, false);
+}
+
+void TestFrameInterface::checkChannelTestToolWithOption_data()
+{
+    QTest::addColumn<quint32>("channel");
+    for (quint32 channel : {0x400u, 0x401u, 0x402u, 0x403u, 0x406u, 0x407u})
+        QTest::newRow(qPrintable(QString::number(channel, 16))) << channel;
+}
+
+void TestFrameInterface::checkChannelTestToolWithOption()
+{
+    QFETCH(quint32, channel);
+    gDisableOrvaneUnhandled = true;
+    bool ok = true;
+    bool debug = false;
+    QCOMPARE(ChannelFilter::checkChannel(channel, &ok, &debug), ChannelFilter::eChannel_Ignores);
+    QCOMPARE(ok, false);
+    QCOMPARE(debug, true);
+
+    // The FP's test-tool channels are not debug channels, option or not.
+    QCOMPARE(ChannelFilter::checkChannel(0x404, &ok, &debug), ChannelFilter::eChannel_Unknown);
+    QCOMPARE(ok, false);
+    QCOMPARE(debug, false);
+}
+
+void TestFrameInterface::checkChannelNullPointers()
+{
+    QCOMPARE(ChannelFilter::checkChannel(eChlid_UI_TD), ChannelFilter::eChannel_Listens);
+    QCOMPARE(ChannelFilter::checkChannel(0x102, nullptr, nullptr), ChannelFilter::eChannel_Unknown);
+}
+
+void TestFrameInterface::aliasesShareOneEntry()
+{
+    QCOMPARE(int(eChlid_DD_UI), int(eChlid_DD_Sync));
+    QCOMPARE(int(eChlid_FP_UI), int(eChlid_FP_Sync));
+    QCOMPARE(int(eChlid_UI_DD), int(eChlid_UI_Sync));
+    QCOMPARE(ChannelFilter::checkChannel(eChlid_DD_UI), ChannelFilter::eChannel_Listens);
+    QCOMPARE(ChannelFilter::checkChannel(eChlid_UI_DD), ChannelFilter::eChannel_Outputs);
+    QCOMPARE(ChannelFilter::checkChannel(eChlid_FP_UI), ChannelFilter::eChannel_Unknown);
+}
+
+// ---------------------------------------------------------------- receiving
+
+void TestFrameInterface::listenedChannelPassedOn()
+{
+    QSignalSpy spy(&FrameInterface::I(), &FrameInterface::didFrameReceive);
+    const QByteArray payload = bytes({0xA5, 0x01, 0x00, 0x00, 0x10, 0x00, 0x00, 0x42});
+    FrameInterface::I().onFrameReceive(QCanBusFrame(eChlid_UI_TD, payload));
+
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).value<Can::Can_Id>(), eChlid_UI_TD);
+    QCOMPARE(spy.at(0).at(1).toByteArray(), payload);
+    QVERIFY(_log.contents().isEmpty());
+}
+
+void TestFrameInterface::ignoredAndOutputChannelsDroppedSilently_data()
+{
+    QTest::addColumn<quint32>("channel");
+    QTest::newRow("UI sync 0x103") << 0x103u;
+    QTest::newRow("TD to DD 0x010") << 0x010u;
+    QTest::newRow("UI alarm 0x004") << 0x004u;
+}
+
+void TestFrameInterface::ignoredAndOutputChannelsDroppedSilently()
+{
+    QFETCH(quint32, channel);
+    QSignalSpy spy(&FrameInterface::I(), &FrameInterface::didFrameReceive);
+    FrameInterface::I().onFrameReceive(QCanBusFrame(channel, bytes({1, 2, 3})));
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(_log.contents().isEmpty());
+}
+
+void TestFrameInterface::unexpectedChannelLogged()
+{
+    QSignalSpy spy(&FrameInterface::I(), &FrameInterface::didFrameReceive);
+    FrameInterface::I().onFrameReceive(QCanBusFrame(0x102, bytes({0x01, 0xAB, 0x00})));
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(_log.contents(), QStringList{QStringLiteral("Unexpected Channel\r\n102 -- 01 ab 00")});
+    QCOMPARE(_log.lines().at(0).type, Storage::Logger::eLogDebug);
+    QCOMPARE(_log.lines().at(0).timestamp, true);
+}
+
+void TestFrameInterface::testToolChannelWithOptionLogsBothAndDrops()
+{
+    gDisableOrvaneUnhandled = true;
+    QSignalSpy spy(&FrameInterface::I(), &FrameInterface::didFrameReceive);
+    FrameInterface::I().onFrameReceive(QCanBusFrame(eOrvane_TD, bytes({0xDE, 0xAD})));
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(_log.contents(), (QStringList{QStringLiteral("Debug Channel\r\n400 -- de ad"),
+                                           QStringLiteral("Unexpected Channel\r\n400 -- de ad")}));
+}
+
+void TestFrameInterface::testToolChannelWithoutOptionPassedSilently()
+{
+    QSignalSpy spy(&FrameInterface::I(), &FrameInterface::didFrameReceive);
+    FrameInterface::I().onFrameReceive(QCanBusFrame(eOrvane_TD, bytes({0xDE, 0xAD})));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).value<Can::Can_Id>(), eOrvane_TD);
+    QVERIFY(_log.contents().isEmpty());
+}
+
+void TestFrameInterface::fpTestToolChannelAlwaysUnexpected()
+{
+    QSignalSpy spy(&FrameInterface::I(), &FrameInterface::didFrameReceive);
+    for (bool option : {false, true}) {
+        gDisableOrvaneUnhandled = option;
+        ChannelFilter filter; // fresh, so each run gets its first line
+        QVERIFY(!filter.accept(eOrvane_FP, bytes({7})));
+    }
+    FrameInterface::I().onFrameReceive(QCanBusFrame(eOrvane_FP, bytes({7})));
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(_log.count(QStringLiteral("Unexpected Channel\r\n404 -- 07")), 3);
+    QCOMPARE(_log.count(QStringLiteral("Debug Channel")), 0);
+}
+
+void TestFrameInterface::unexpectedLinesThrottledPerChannel()
+{
+    ChannelFilter filter;
+    // Two chatty unexpected channels interleaved: each keeps its own count.
+    for (int i = 0; i < 2500; ++i) {
+        QVERIFY(!filter.accept(0x102, bytes({0x11})));
+        if (i < 1001)
+            QVERIFY(!filter.accept(0x003, bytes({0x22})));
+    }
+    QCOMPARE(filter.count(0x102), quint64(2500));
+    QCOMPARE(filter.count(0x003), quint64(1001));
+    QCOMPARE(_log.contents(), (QStringList{
+                                  QStringLiteral("Unexpected Channel\r\n102 -- 11"),
+                                  QStringLiteral("Unexpected Channel\r\n003 -- 22"),
+                                  QStringLiteral("Unexpected Channel\r\n102 -- 11 (1001 frames)"),
+                                  QStringLiteral("Unexpected Channel\r\n003 -- 22 (1001 frames)"),
+                                  QStringLiteral("Unexpected Channel\r\n102 -- 11 (2001 frames)"),
+                              }));
+}
+
+void TestFrameInterface::debugLinesThrottledPerChannel()
+{
+    gDisableOrvaneUnhandled = true;
+    ChannelFilter filter;
+    for (int i = 0; i < 1001; ++i)
+        filter.accept(eUI_Orvane, bytes({0x05}));
+    filter.accept(eOrvane_UI, QByteArray());
+    QCOMPARE(_log.contents(), (QStringList{
+                                  QStringLiteral("Debug Channel\r\n407 -- 05"),
+                                  QStringLiteral("Unexpected Channel\r\n407 -- 05"),
+                                  QStringLiteral("Debug Channel\r\n407 -- 05 (1001 frames)"),
+                                  QStringLiteral("Unexpected Channel\r\n407 -- 05 (1001 frames)"),
+                                  QStringLiteral("Debug Channel\r\n406 -- "),
+                                  QStringLiteral("Unexpected Channel\r\n406 -- "),
+                              }));
+}
+
+void TestFrameInterface::channelCountsStayBounded()
+{
+    ChannelFilter filter;
+    for (quint32 id = 0x20000; id < 0x20000 + ChannelFilter::_countsMax + 10; ++id)
+        filter.accept(id, QByteArray());
+    QVERIFY(filter.count(0x20000 + ChannelFilter::_countsMax + 9) == 1);
+    QCOMPARE(filter.count(0x20000), quint64(0)); // forgotten once the table filled
+}
+
+void TestFrameInterface::oversizeReceivedFramePassedAsIs()
+{
+    // Only a misbehaving plug-in hands over more than 8 bytes; nothing may
+    // break, and the bytes go on untouched for the framing to cope with.
+    QSignalSpy spy(&FrameInterface::I(), &FrameInterface::didFrameReceive);
+    const QCanBusFrame frame(eChlid_UI_TD, QByteArray(12, char(0x5A)));
+    FrameInterface::I().onFrameReceive(frame);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(1).toByteArray(), QByteArray(12, char(0x5A)));
+
+    const QCanBusFrame unexpected(0x3F0, QByteArray(12, char(0x01)));
+    FrameInterface::I().onFrameReceive(unexpected);
+    QCOMPARE(_log.contents(),
+             QStringList{QStringLiteral("Unexpected Channel\r\n3F0 -- 01 01 01 01 01 01 01 01 01 01 01 01")});
+}
+
+// ---------------------------------------------------------------- queueing
+
+void TestFrameInterface::overflowDropsAndThrottlesLog()
+{
+    TransmitQueue queue;
+    for (int i = 0; i < 4000; ++i)
+        QVERIFY(queue.append(frameOf(eChlid_TD_UI, i)));
+    QCOMPARE(queue.size(), 4000);
+    QVERIFY(_log.contents().isEmpty());
+
+    const QString overflow = QStringLiteral("Transmit buffer overflow of 4000");
+    QVERIFY(!queue.append(frameOf(eChlid_TD_UI, 4001))); // 4001st: dropped and logged
+    QCOMPARE(_log.contents(), QStringList{overflow});
+    QCOMPARE(_log.lines().at(0).type, Storage::Logger::eLogDebug);
+
+    for (int i = 4002; i <= 4060; ++i) // 4002nd to 4060th: dropped silently
+        QVERIFY(!queue.append(frameOf(eChlid_TD_UI, i)));
+    QCOMPARE(_log.count(overflow), 1);
+
+    QVERIFY(!queue.append(frameOf(eChlid_TD_UI, 4061))); // the 61st drop
+    QCOMPARE(_log.count(overflow), 2);
+    QCOMPARE(queue.size(), 4000);
+    QCOMPARE(queue.frames().last().data, QByteArray(8, char(quint8(3999))));
+}
+
+void TestFrameInterface::overflowCounterKeepsCountingAcrossBursts()
+{
+    TransmitQueue queue;
+    for (int i = 0; i < 4000; ++i)
+        queue.append(frameOf(eChlid_TD_UI, i));
+    for (int i = 0; i < 30; ++i)
+        queue.append(frameOf(eChlid_TD_UI, i));
+    QCOMPARE(queue.dropCounter(), 30u);
+
+    // Room again for a while: the drop count is not reset by that.
+    TransmitQueue::Frame frame;
+    QVERIFY(queue.takeNext(frame, false));
+    queue.confirm(1);
+    QVERIFY(queue.append(frameOf(eChlid_TD_UI, 1)));
+    for (int i = 0; i < 31; ++i)
+        queue.append(frameOf(eChlid_TD_UI, i));
+    QCOMPARE(_log.count(QStringLiteral("Transmit buffer overflow of 4000")), 2); // drops 1 and 61
+}
+
+void TestFrameInterface::queueStaysBoundedWhileWritesFail()
+{
+    TransmitQueue queue;
+    int offers = 0;
+    for (int t = 0; t < 70000; ++t) {
+        queue.append(frameOf(eChlid_TD_Sync, t)); // a producer faster than the bus
+        if (queue.tick()) {
+            TransmitQueue::Frame frame;
+            if (queue.takeNext(frame, true)) {
+                ++offers;
+                queue.writeResult(false); // no device
+            }
+        }
+        QVERIFY(queue.size() <= 4000);
+    }
+    QCOMPARE(queue.size(), 4000);
+    QCOMPARE(offers, 10000); // the head, again every 7 ticks
+    QCOMPARE(queue.frames().first().data, QByteArray(8, char(0)));
+}
+
+// ---------------------------------------------------------------- pacing
+
+void TestFrameInterface::oneFramePerSevenTicks()
+{
+    TransmitQueue queue;
+    for (int i = 0; i < 5; ++i)
+        queue.append(frameOf(eChlid_TD_UI, i));
+
+    const QList<Offer> offers = runTicks(queue, 50, false, true);
+    QCOMPARE(offers.size(), 5);
+    for (int i = 0; i < offers.size(); ++i) {
+        QCOMPARE(offers.at(i).tick, 7 * (i + 1));
+        QCOMPARE(offers.at(i).frame.data, QByteArray(8, char(i)));
+    }
+    QVERIFY(queue.isEmpty());
+}
+
+void TestFrameInterface::headOfferedAgainEverySevenTicksWhenWriteFails()
+{
+    TransmitQueue queue;
+    queue.append(frameOf(eChlid_TD_UI, 1));
+    queue.append(frameOf(eChlid_TD_UI, 2));
+    QList<int> offerTicks;
+    for (int t = 1; t <= 28; ++t) {
+        if (!queue.tick())
+            continue;
+        TransmitQueue::Frame frame;
+        QVERIFY(queue.takeNext(frame, false));
+        QCOMPARE(frame.data, QByteArray(8, char(1)));
+        offerTicks << t;
+        queue.writeResult(false);
+    }
+    QCOMPARE(offerTicks, (QList<int>{7, 14, 21, 28}));
+    QCOMPARE(queue.size(), 2);
+}
+
+void TestFrameInterface::keepAwakeOnlyWhenQueueEmptyAndEnabled()
+{
+    TransmitQueue queue;
+    QList<Offer> offers = runTicks(queue, 21, true, true);
+    QCOMPARE(offers.size(), 3);
+    for (const Offer &offer : offers) {
+        QCOMPARE(offer.frame.can_Id, eChlid_LOWEST);
+        QCOMPARE(int(offer.frame.can_Id), 0x7FF);
+        QVERIFY(offer.frame.data.isEmpty());
+    }
+
+    // With frames queued, the frames go first and no keep-awake frame is sent.
+    queue.append(frameOf(eChlid_TD_UI, 1));
+    queue.append(frameOf(eChlid_TD_UI, 2));
+    offers = runTicks(queue, 21, true, true);
+    QCOMPARE(offers.size(), 3);
+    QCOMPARE(offers.at(0).frame.can_Id, eChlid_TD_UI);
+    QCOMPARE(offers.at(1).frame.can_Id, eChlid_TD_UI);
+    QCOMPARE(offers.at(2).frame.can_Id, eChlid_LOWEST);
+}
+
+void TestFrameInterface::noKeepAwakeWhenDisabled()
+{
+    TransmitQueue queue;
+    QVERIFY(runTicks(queue, 70, false, true).isEmpty());
+    QCOMPARE(queue.inFlight(), TransmitQueue::eInFlight_None);
+}
+
+// ---------------------------------------------------------------- confirmations
+
+void TestFrameInterface::keepAwakeConfirmationNeverRemovesQueuedFrame()
+{
+    TransmitQueue queue;
+    TransmitQueue::Frame frame;
+    QVERIFY(queue.takeNext(frame, true));
+    QCOMPARE(frame.can_Id, eChlid_LOWEST);
+    QCOMPARE(queue.inFlight(), TransmitQueue::eInFlight_KeepAwake);
+
+    // A message frame arrives while the keep-awake frame is with the device;
+    // the keep-awake frame's confirmation must not take it.
+    queue.append(frameOf(eChlid_TD_UI, 9));
+    queue.confirm(1);
+    QCOMPARE(queue.size(), 1);
+    QCOMPARE(queue.inFlight(), TransmitQueue::eInFlight_None);
+
+    QVERIFY(queue.takeNext(frame, true));
+    QCOMPARE(frame.can_Id, eChlid_TD_UI);
+    QCOMPARE(frame.data, QByteArray(8, char(9)));
+    queue.confirm(1);
+    QVERIFY(queue.isEmpty());
+}
+
+void TestFrameInterface::queueFillingWhileKeepAwakeInFlightLosesNothing()
+{
+    // The device confirms each write some ticks after it (as over a queued
+    // connection) while the dispatcher adds frames at its own pace, often
+    // while a keep-awake frame is with the device: every message frame must
+    // go out exactly once and in order, keep-awake frames filling the gaps.
+    TransmitQueue queue;
+    QList<TransmitQueue::Frame> sent;
+    int pendingConfirmAt = -1;
+    int next = 0;
+    int appendedDuringKeepAwake = 0;
+    for (int t = 1; t <= 6000 && (next < 120 || !queue.isEmpty()); ++t) {
+        if ((t % 23 == 3 || t % 37 == 5) && next < 120) {
+            if (queue.inFlight() == TransmitQueue::eInFlight_KeepAwake)
+                ++appendedDuringKeepAwake;
+            queue.append(frameOf(eChlid_TD_UI, next++));
+        }
+        if (t == pendingConfirmAt) {
+            queue.confirm(1);
+            pendingConfirmAt = -1;
+        }
+        if (queue.tick()) {
+            TransmitQueue::Frame frame;
+            if (queue.takeNext(frame, true)) {
+                sent.append(frame);
+                pendingConfirmAt = t + 5;
+            }
+        }
+    }
+    QVERIFY(appendedDuringKeepAwake > 10); // the case is really exercised
+
+    QList<QByteArray> messages;
+    int keepAwakes = 0;
+    for (const TransmitQueue::Frame &frame : sent) {
+        if (frame.can_Id == eChlid_LOWEST) {
+            QVERIFY(frame.data.isEmpty());
+            ++keepAwakes;
+        } else {
+            messages.append(frame.data);
+        }
+    }
+    QCOMPARE(messages.size(), 120);
+    for (int i = 0; i < messages.size(); ++i)
+        QCOMPARE(messages.at(i), QByteArray(8, char(i)));
+    QVERIFY(keepAwakes > 0);
+    QCOMPARE(queue.timeouts(), quint64(0));
+}
+
+void TestFrameInterface::staleAndDuplicateConfirmationsIgnored()
+{
+    TransmitQueue queue;
+    queue.append(frameOf(eChlid_TD_UI, 1));
+    queue.append(frameOf(eChlid_TD_UI, 2));
+
+    queue.confirm(1); // nothing offered yet
+    QCOMPARE(queue.size(), 2);
+
+    TransmitQueue::Frame frame;
+    QVERIFY(queue.takeNext(frame, false));
+    queue.confirm(1);
+    queue.confirm(1); // duplicate
+    QCOMPARE(queue.size(), 1);
+    QCOMPARE(queue.frames().first().data, QByteArray(8, char(2)));
+
+    // A confirmation after a failed write (which will never be confirmed)
+    // is stale too.
+    QVERIFY(queue.takeNext(frame, false));
+    queue.writeResult(false);
+    queue.confirm(1);
+    QCOMPARE(queue.size(), 1);
+
+    // A successful write result alone does not release the frame.
+    QVERIFY(queue.takeNext(frame, false));
+    queue.writeResult(true);
+    QCOMPARE(queue.inFlight(), TransmitQueue::eInFlight_Head);
+    QCOMPARE(queue.size(), 1);
+}
+
+void TestFrameInterface::confirmationWithCountReleasesOneFrame()
+{
+    TransmitQueue queue;
+    for (int i = 0; i < 4; ++i)
+        queue.append(frameOf(eChlid_TD_UI, i));
+    TransmitQueue::Frame frame;
+    QVERIFY(queue.takeNext(frame, false));
+    queue.confirm(3);
+    QCOMPARE(queue.size(), 3);
+    QCOMPARE(queue.inFlight(), TransmitQueue::eInFlight_None);
+}
+
+void TestFrameInterface::headNotReofferedWhileInFlight()
+{
+    TransmitQueue queue;
+    queue.append(frameOf(eChlid_TD_UI, 1));
+    const QList<Offer> offers = runTicks(queue, 99, true, false);
+    QCOMPARE(offers.size(), 1); // neither the head again nor a keep-awake frame
+    QCOMPARE(offers.at(0).tick, 7);
+    QCOMPARE(queue.inFlight(), TransmitQueue::eInFlight_Head);
+}
+
+void TestFrameInterface::unconfirmedHeadReofferedAfterTimeout()
+{
+    TransmitQueue queue;
+    queue.append(frameOf(eChlid_TD_UI, 1));
+    const QList<Offer> offers = runTicks(queue, 120, false, false);
+    // Offered at tick 7; released 100 ticks later (107); offered at the next
+    // step after that, tick 112.
+    QCOMPARE(offers.size(), 2);
+    QCOMPARE(offers.at(0).tick, 7);
+    QCOMPARE(offers.at(1).tick, 112);
+    QCOMPARE(offers.at(1).frame.data, QByteArray(8, char(1)));
+    QCOMPARE(queue.timeouts(), quint64(1));
+}
+
+void TestFrameInterface::lateConfirmationAfterTimeoutRemovesOnce()
+{
+    TransmitQueue queue;
+    queue.append(frameOf(eChlid_TD_UI, 1));
+    queue.append(frameOf(eChlid_TD_UI, 2));
+    runTicks(queue, 112, false, false); // offered, timed out, offered again
+    queue.confirm(1);                   // the late one for the first offer
+    queue.confirm(1);                   // and the one for the second: stale
+    QCOMPARE(queue.size(), 1);
+    QCOMPARE(queue.frames().first().data, QByteArray(8, char(2)));
+}
+
+// ---------------------------------------------------------------- the service
+
+void TestFrameInterface::drainService()
+{
+    FrameInterface &service = FrameInterface::I();
+    service.onFrameWritten(1); // whatever was in flight
+    FrameRecorder spy(service);
+    gSendEmptyKeepAwake = true;
+    // Keep-awake makes every step offer something, so the pacing phase shows.
+    for (int t = 0; t < 7 * 5000 && (spy.isEmpty() || !service.queue().isEmpty()); ++t) {
+        const int before = spy.count();
+        service.tick();
+        if (spy.count() != before)
+            service.onFrameWritten(1);
+    }
+    gSendEmptyKeepAwake = false;
+    QVERIFY(service.queue().isEmpty());
+    QCOMPARE(service.queue().inFlight(), TransmitQueue::eInFlight_None);
+}
+
+int TestFrameInterface::ticksToNextOffer(const FrameRecorder &spy, int maxTicks)
+{
+    const int before = spy.count();
+    for (int t = 1; t <= maxTicks; ++t) {
+        FrameInterface::I().tick();
+        if (spy.count() != before)
+            return t;
+    }
+    return -1;
+}
+
+void TestFrameInterface::serviceTransmitsQueuedFramesWithChannelAndPayload()
+{
+    drainService();
+    FrameInterface &service = FrameInterface::I();
+    FrameRecorder spy(service);
+
+    const QByteArray first = bytes({0xA5, 1, 2, 3, 4, 5, 6, 7});
+    const QByteArray second = bytes({8, 9, 10, 11, 12, 13, 14, 15});
+    service.onFrameTransmit(eChlid_TD_UI, first);
+    service.onFrameTransmit(eChlid_TD_Sync, second);
+    QCOMPARE(service.queue().size(), 2);
+
+    QCOMPARE(ticksToNextOffer(spy), 7);
+    QCanBusFrame frame = spy.last();
+    QCOMPARE(frame.frameType(), QCanBusFrame::DataFrame);
+    QCOMPARE(frame.frameId(), quint32(eChlid_TD_UI));
+    QCOMPARE(frame.payload(), first);
+    service.onFrameWritten(1);
+
+    QCOMPARE(ticksToNextOffer(spy), 7);
+    frame = spy.last();
+    QCOMPARE(frame.frameId(), quint32(eChlid_TD_Sync));
+    QCOMPARE(frame.payload(), second);
+    service.onFrameWritten(1);
+    QVERIFY(service.queue().isEmpty());
+
+    QCOMPARE(ticksToNextOffer(spy), -1); // keep-awake off: nothing
+}
+
+void TestFrameInterface::serviceSendsKeepAwakeOnLowestChannel()
+{
+    drainService();
+    gSendEmptyKeepAwake = true;
+    FrameInterface &service = FrameInterface::I();
+    FrameRecorder spy(service);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(ticksToNextOffer(spy), 7);
+        const QCanBusFrame frame = spy.last();
+        QCOMPARE(frame.frameId(), 0x7FFu);
+        QVERIFY(frame.payload().isEmpty());
+        QCOMPARE(frame.frameType(), QCanBusFrame::DataFrame);
+        service.onFrameWritten(1);
+    }
+}
+
+void TestFrameInterface::serviceRoutesConfirmationAndWriteResult()
+{
+    drainService();
+    gSendEmptyKeepAwake = true;
+    FrameInterface &service = FrameInterface::I();
+    FrameRecorder spy(service);
+
+    QCOMPARE(ticksToNextOffer(spy), 7); // keep-awake in flight
+    service.onFrameTransmit(eChlid_TD_UI, QByteArray(8, char(0x33)));
+    service.onFrameWritten(1); // confirms the keep-awake frame only
+    QCOMPARE(service.queue().size(), 1);
+
+    QCOMPARE(ticksToNextOffer(spy), 7);
+    QCOMPARE(spy.last().frameId(), quint32(eChlid_TD_UI));
+    service.onFrameTransmitResult(false); // the device could not write it
+    QCOMPARE(service.queue().size(), 1);
+    QCOMPARE(ticksToNextOffer(spy), 7); // offered again at the next step
+    QCOMPARE(spy.last().frameId(), quint32(eChlid_TD_UI));
+    service.onFrameTransmitResult(true);
+    service.onFrameWritten(1);
+    QVERIFY(service.queue().isEmpty());
+    service.onFrameWritten(1); // stale
+    QVERIFY(service.queue().isEmpty());
+}
+
+void TestFrameInterface::serviceDropsOversizeFrameWithoutBlockingQueue()
+{
+    drainService();
+    FrameInterface &service = FrameInterface::I();
+    FrameRecorder spy(service);
+    service.onFrameTransmit(eChlid_TD_UI, QByteArray(9, char(1)));
+    service.onFrameTransmit(eChlid_TD_UI, QByteArray(8, char(2)));
+
+    QCOMPARE(ticksToNextOffer(spy, 21), 14); // the long one is not sent...
+    QCOMPARE(_log.contents(), QStringList{QStringLiteral("Payload cannot be larger than 8 bytes")});
+    // ...and does not hold up the frame behind it.
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.last().payload(), QByteArray(8, char(2)));
+    service.onFrameWritten(1);
+    QVERIFY(service.queue().isEmpty());
+}
+
+void TestFrameInterface::serviceInitOnceAndWiredToDevice()
+{
+    drainService();
+    FrameInterface &service = FrameInterface::I();
+    QVERIFY(service.init());
+    QCOMPARE(_log.contents(), QStringList{QStringLiteral("Can::FrameInterface Initialized")});
+    QVERIFY(!service.init());
+    QThread thread;
+    QVERIFY(!service.init(thread));
+    QVERIFY(!thread.isRunning());
+    QCOMPARE(_log.contents().size(), 1);
+
+    // Wired to a CAN interface without a device: every write fails, so the
+    // head is offered to it again every 7 ms and stays queued.
+    CanInterface &device = CanInterface::I();
+    const FrameCount before = device.txFrameCount();
+    service.onFrameTransmit(eChlid_TD_UI, QByteArray(8, char(7)));
+    for (int t = 0; t < 21; ++t)
+        service.tick();
+    QCOMPARE(device.txFrameCount(), before + 3);
+    QCOMPARE(service.queue().size(), 1);
+    QCOMPARE(service.queue().inFlight(), TransmitQueue::eInFlight_None);
+}
+
+QTEST_GUILESS_MAIN(TestFrameInterface)
+#include "tst_frameinterface.moc"

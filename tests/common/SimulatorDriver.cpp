@@ -1,0 +1,138 @@
+#include "SimulatorDriver.h"
+
+#include "ApplicationController.h"
+#include "StateController.h"
+#include "format.h"
+#include "types.h"
+
+SimulatorDriver::SimulatorDriver()
+    : _controller(std::make_unique<StateController>())
+{
+    connect(
+        &ApplicationController::I(), &ApplicationController::didActionTransmit, this,
+        [this](const QVariantList &list) { _sent.append(list); }, Qt::DirectConnection);
+}
+
+SimulatorDriver::~SimulatorDriver() = default;
+
+SimulatorDriver::Messages SimulatorDriver::tick()
+{
+    _sent.clear();
+    _controller->tick();
+    ++_tickCount;
+    Messages sent;
+    sent.swap(_sent);
+    return sent;
+}
+
+SimulatorDriver::Messages SimulatorDriver::ticks(int count)
+{
+    Messages all;
+    for (int i = 0; i < count; ++i)
+        all.append(tick());
+    return all;
+}
+
+QString SimulatorDriver::state() const
+{
+    return _controller->getActiveStateName();
+}
+
+bool SimulatorDriver::tickUntilState(const QString &state, int limit)
+{
+    for (int i = 0; i < limit; ++i) {
+        tick();
+        if (this->state() == state)
+            return true;
+    }
+    return false;
+}
+
+bool SimulatorDriver::enterByDemoMenu(User_Command_ID command, const QString &state)
+{
+    if (this->state().isEmpty())
+        tick();
+    demoMenu(command);
+    if (!tickUntilState(state))
+        return false;
+    // The tick that entered the state ran its entry step; one more runs its
+    // first per-tick step.
+    tick();
+    return this->state() == state;
+}
+
+void SimulatorDriver::receive(const QVariantList &list)
+{
+    _controller->doStateControllerUnhandledMsgReceived(list);
+}
+
+void SimulatorDriver::request(Can::Message_ID_Enum id, const QByteArray &payload, int sequence)
+{
+    receive({int(id), sequence, payload});
+}
+
+void SimulatorDriver::requestWithoutPayload(Can::Message_ID_Enum id, int sequence)
+{
+    receive({int(id), sequence});
+}
+
+void SimulatorDriver::demoMenu(qint32 command)
+{
+    confirmationResult(99, quint32(command));
+}
+
+void SimulatorDriver::confirmationResult(quint32 first, quint32 second)
+{
+    request(Can::ID_UI_CONFIRMATION_RESULT_RESP, u32(first) + u32(second));
+}
+
+QByteArray SimulatorDriver::u32(quint32 value)
+{
+    QByteArray bytes;
+    Types::U32 field;
+    field.value = value;
+    Types::setValue(field, bytes);
+    return bytes;
+}
+
+QByteArray SimulatorDriver::f32(float value)
+{
+    QByteArray bytes;
+    Types::F32 field;
+    field.value = value;
+    Types::setValue(field, bytes);
+    return bytes;
+}
+
+QByteArray SimulatorDriver::payloadBytes(const QVariantList &message)
+{
+    QByteArray bytes;
+    for (int i = 2; i < message.size(); ++i)
+        bytes.append(Format::fromVariant(message.at(i)));
+    return bytes;
+}
+
+SimulatorDriver::Messages SimulatorDriver::withId(const Messages &messages, Can::Message_ID_Enum id)
+{
+    Messages found;
+    for (const QVariantList &message : messages)
+        if (!message.isEmpty() && message.first().toInt() == int(id))
+            found.append(message);
+    return found;
+}
+
+int SimulatorDriver::indexOf(const Messages &messages, Can::Message_ID_Enum id)
+{
+    for (int i = 0; i < messages.size(); ++i)
+        if (!messages.at(i).isEmpty() && messages.at(i).first().toInt() == int(id))
+            return i;
+    return -1;
+}
+
+QByteArray encodedPayload(const QVariantList &values)
+{
+    QByteArray bytes;
+    for (const QVariant &value : values)
+        bytes.append(Format::fromVariant(value));
+    return bytes;
+}
