@@ -6,54 +6,51 @@ namespace {
 
 using namespace Can;
 
-bool carriesFields(quint32 id)
-{
-    switch (id) {
-    case ID_UI_ALARM_USER_ACTION_REQUEST:
-    case ID_UI_TREATMENT_PARAMS_TO_VALIDATE:
-    case ID_UI_TREATMENT_UF_VOLUME_VALIDATE_RQST:
-    case ID_INITIATE_TREATMENT:
-    case ID_UI_UF_PAUSE_RESUME_RQST:
-    case ID_UI_FLUID_BOLUS_RQST:
-    case ID_UI_ULTRAFILTRATION_CHANGE_CONFIRM_RQST:
-    case ID_UI_PRESSURE_LIMITS_CHANGE_RQST:
-    case ID_UI_BOLUS_VOLUME_CHANGE_RQST:
-    case ID_UI_DURATION_VALIDATE_RQST:
-    case ID_UI_DURATION_CONFIRM_RQST:
-    case ID_UI_TREATMENT_SET_POINTS_CHANGE_RQST:
-    case ID_UI_TREATMENT_SET_POINT_BLOOD_FLOW_CHANGE_RQST:
-    case ID_UI_TREATMENT_SET_POINT_DIALYSATE_FLOW_CHANGE_RQST:
-    case ID_UI_TREATMENT_SET_POINT_DIALYSATE_TEMP_CHANGE_RQST:
-    case ID_UI_RINSEBACK_CMD_RQST:
-    case ID_UI_BLOOD_PRIME_CMD_RQST:
-    case ID_UI_WATER_SAMPLE_RESULT_RQST:
-    case ID_UI_RECIRCULATE_RQST:
-    case ID_UI_CONFIRMATION_RESULT_RESP:
-    case ID_UI_VITALS_ADJUSTMENT_RQST:
-    case ID_UI_PAUSE_SUB_FLOW_RQST:
-    case ID_UI_HDF_ADJUSTMENT_RQST:
-    case ID_UI_DRY_BICART_DISCONNECT_RQST:
-        return true;
-    default:
-        return false;
-    }
-}
+const ReceivedRequests::Request kRequests[] = {
+    // Requests that carry fields, with the payload bytes their handlers read.
+    {ID_UI_ALARM_USER_ACTION_REQUEST, ReceivedRequests::WithFields, 4},
+    {ID_UI_TREATMENT_PARAMS_TO_VALIDATE, ReceivedRequests::WithFields, 100},
+    {ID_UI_TREATMENT_UF_VOLUME_VALIDATE_RQST, ReceivedRequests::WithFields, 4},
+    {ID_INITIATE_TREATMENT, ReceivedRequests::WithFields, 4},
+    {ID_UI_UF_PAUSE_RESUME_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_FLUID_BOLUS_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_ULTRAFILTRATION_CHANGE_CONFIRM_RQST, ReceivedRequests::WithFields, 8},
+    {ID_UI_PRESSURE_LIMITS_CHANGE_RQST, ReceivedRequests::WithFields, 16},
+    {ID_UI_BOLUS_VOLUME_CHANGE_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_DURATION_VALIDATE_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_DURATION_CONFIRM_RQST, ReceivedRequests::WithFields, 12},
+    {ID_UI_TREATMENT_SET_POINTS_CHANGE_RQST, ReceivedRequests::WithFields, 40},
+    {ID_UI_TREATMENT_SET_POINT_BLOOD_FLOW_CHANGE_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_TREATMENT_SET_POINT_DIALYSATE_FLOW_CHANGE_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_TREATMENT_SET_POINT_DIALYSATE_TEMP_CHANGE_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_RINSEBACK_CMD_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_BLOOD_PRIME_CMD_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_WATER_SAMPLE_RESULT_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_RECIRCULATE_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_CONFIRMATION_RESULT_RESP, ReceivedRequests::WithFields, 8},
+    {ID_UI_VITALS_ADJUSTMENT_RQST, ReceivedRequests::WithFields, 20},
+    {ID_UI_PAUSE_SUB_FLOW_RQST, ReceivedRequests::WithFields, 4},
+    {ID_UI_HDF_ADJUSTMENT_RQST, ReceivedRequests::WithFields, 8},
+    {ID_UI_DRY_BICART_DISCONNECT_RQST, ReceivedRequests::WithFields, 4},
+    // Requests that carry none.
+    {ID_UI_PATIENT_DISCONNECT_CONFIRM_RQST, ReceivedRequests::WithoutFields, 0},
+    {ID_UI_BLOOD_PRESSURE_RQST, ReceivedRequests::WithoutFields, 0},
+    {ID_TD_END_TREATMENT_RQST, ReceivedRequests::WithoutFields, 0},
+    {ID_UI_ADJUST_DISPOSABLES_CONFIRM_RQST, ReceivedRequests::WithoutFields, 0},
+    {ID_UI_ADJUST_DISPOSABLES_REMOVAL_CONFIRM_RQST, ReceivedRequests::WithoutFields, 0},
+    {ID_UI_ADJUST_START_TREATMENT_RQST, ReceivedRequests::WithoutFields, 0},
+    {ID_UI_PRESSURE_LIMIT_WIDEN_RQST, ReceivedRequests::WithoutFields, 0},
+    {ID_UI_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RQST, ReceivedRequests::WithoutFields, 0},
+    // The check-in parks its sequence number.
+    {ID_UI_CHECK_IN, ReceivedRequests::CheckIn, 0},
+};
 
-bool carriesNoFields(quint32 id)
+const ReceivedRequests::Request *find(quint32 id)
 {
-    switch (id) {
-    case ID_UI_PATIENT_DISCONNECT_CONFIRM_RQST:
-    case ID_UI_BLOOD_PRESSURE_RQST:
-    case ID_TD_END_TREATMENT_RQST:
-    case ID_UI_ADJUST_DISPOSABLES_CONFIRM_RQST:
-    case ID_UI_ADJUST_DISPOSABLES_REMOVAL_CONFIRM_RQST:
-    case ID_UI_ADJUST_START_TREATMENT_RQST:
-    case ID_UI_PRESSURE_LIMIT_WIDEN_RQST:
-    case ID_UI_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RQST:
-        return true;
-    default:
-        return false;
-    }
+    for (const ReceivedRequests::Request &request : kRequests)
+        if (request.id == id)
+            return &request;
+    return nullptr;
 }
 
 constexpr int kPayloadElement = 2;
@@ -65,22 +62,34 @@ void ReceivedRequests::receive(const QVariantList &message)
 {
     if (message.isEmpty())
         return;
-    const quint32 id = message.first().toUInt();
-    if (carriesFields(id)) {
+    const Request *request = find(message.first().toUInt());
+    if (!request)
+        return;
+    const auto id = quint16(request->id);
+    switch (request->kind) {
+    case WithFields:
         if (message.size() <= kPayloadElement) {
             qDebug().noquote() << "Msg with incomplete payload" << message;
             return;
         }
-        _parked.insert(quint16(id), message.at(kPayloadElement));
-    } else if (carriesNoFields(id)) {
-        _parked.insert(quint16(id), QVariant(0));
-    } else if (id == ID_UI_CHECK_IN) {
+        _parked.insert(id, message.at(kPayloadElement));
+        break;
+    case WithoutFields:
+        _parked.insert(id, QVariant(0));
+        break;
+    case CheckIn:
         if (message.size() <= kSequenceElement) {
             qDebug().noquote() << "Msg with incomplete payload (sequence)" << message;
             return;
         }
-        _parked.insert(quint16(id), message.at(kSequenceElement));
+        _parked.insert(id, message.at(kSequenceElement));
+        break;
     }
+}
+
+QList<ReceivedRequests::Request> ReceivedRequests::requests()
+{
+    return QList<Request>(std::begin(kRequests), std::end(kRequests));
 }
 
 bool ReceivedRequests::isParked(Can::Message_ID_Enum id) const

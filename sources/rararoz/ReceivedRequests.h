@@ -15,6 +15,17 @@
 class ReceivedRequests
 {
 public:
+    enum Kind { WithFields, WithoutFields, CheckIn };
+    struct Request {
+        Can::Message_ID_Enum id;
+        Kind kind;
+        int bytesRead; // payload bytes the serving handler reads
+    };
+
+    // Every request the simulator takes; the shipped message definitions
+    // must cover each of them.
+    static QList<Request> requests();
+
     // Parks an incoming action list [ID, sequence, payload...] by its ID:
     // the payload bytes of a request that carries fields, the marker 0 of
     // one that carries none, the sequence of a check-in. Lists too short
