@@ -4,7 +4,8 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build demo test test-asan bench clean
+.PHONY: all deps build demo test test-asan test-arm64 bench clean
+ARM64_BUILD ?= build-arm64
 
 all: build
 
@@ -28,8 +29,14 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+test-arm64:
+	@./scripts/install-deps-arm64
+	cmake -S . -B $(ARM64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DRARAROZ_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(ARM64_BUILD) -j $(JOBS)
+	cd $(ARM64_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 bench: build
 	@./scripts/bench $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(ARM64_BUILD)

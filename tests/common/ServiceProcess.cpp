@@ -9,7 +9,7 @@
 
 ServiceProcess::ServiceProcess()
 {
-    _process.setProgram(QStringLiteral(RARAROZ_BINARY));
+    setArguments({});
     _process.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -31,7 +31,7 @@ bool ServiceProcess::start(const QStringList &arguments, bool virtualBus)
     if (virtualBus)
         all << QStringLiteral("--can-plugin") << QStringLiteral("virtualcan") << QStringLiteral("-A")
             << QStringLiteral("can0");
-    _process.setArguments(all + arguments);
+    setArguments(all + arguments);
     _process.start();
     return _process.waitForStarted(5000);
 }
@@ -39,13 +39,30 @@ bool ServiceProcess::start(const QStringList &arguments, bool virtualBus)
 int ServiceProcess::run(const QStringList &arguments, QString *output, int timeoutMs)
 {
     ServiceProcess service;
-    service._process.setArguments(arguments);
+    service.setArguments(arguments);
     service._process.start();
     if (!service._process.waitForFinished(timeoutMs))
         return -1;
     if (output)
         *output = service.output();
     return service._process.exitStatus() == QProcess::NormalExit ? service._process.exitCode() : -1;
+}
+
+void ServiceProcess::setArguments(const QStringList &arguments)
+{
+    emulate(_process, QStringLiteral(RARAROZ_BINARY), arguments);
+}
+
+void ServiceProcess::emulate(QProcess &process, const QString &program, const QStringList &arguments)
+{
+    const QString emulator = QStringLiteral(RARAROZ_EMULATOR);
+    if (emulator.isEmpty()) {
+        process.setProgram(program);
+        process.setArguments(arguments);
+    } else {
+        process.setProgram(emulator);
+        process.setArguments(QStringList{program} + arguments);
+    }
 }
 
 QString ServiceProcess::output()

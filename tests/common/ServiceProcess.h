@@ -16,6 +16,11 @@ public:
     // Runs the binary with only these arguments and waits for it to end.
     static int run(const QStringList &arguments, QString *output, int timeoutMs = 10000);
 
+    // The service's command line (without starting it).
+    void setArguments(const QStringList &arguments);
+    // Sets a program to run, through the emulator of a cross build if any.
+    static void emulate(QProcess &process, const QString &program, const QStringList &arguments);
+
     bool waitForOutput(const QString &fragment, int timeoutMs = 10000);
     bool waitForLog(const QString &relativeFolder, const QString &fragment, int timeoutMs = 10000);
     // Sends a signal and waits for the exit; returns the exit code or -1.

@@ -12,6 +12,7 @@
 #include "CommandLine.h"
 #include "FrameInterface.h"
 #include "Logger.h"
+#include "ServiceProcess.h"
 #include "Threads.h"
 
 using namespace Can;
@@ -112,8 +113,8 @@ private:
 
 bool TestCanBusVirtual::startServer()
 {
-    _server.setProgram(QCoreApplication::applicationFilePath());
-    _server.setArguments({QString::fromLatin1(kServerOption), QString::number(_busPort)});
+    ServiceProcess::emulate(_server, QCoreApplication::applicationFilePath(),
+                            {QString::fromLatin1(kServerOption), QString::number(_busPort)});
     _server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     _server.start();
     if (!_server.waitForStarted(kWait))

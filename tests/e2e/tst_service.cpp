@@ -123,7 +123,7 @@ private slots:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         ServiceProcess service;
-        service.process().setArguments({"--log-path", dir.filePath("blocked"), "--can-plugin", "virtualcan"});
+        service.setArguments({"--log-path", dir.filePath("blocked"), "--can-plugin", "virtualcan"});
         service.process().start();
         QVERIFY(service.process().waitForStarted());
         QVERIFY(service.waitForOutput("Cannot create folder " + dir.filePath("blocked") + "/log/"));
