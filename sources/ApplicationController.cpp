@@ -179,21 +179,30 @@ void appendLowFirst(QByteArray &payload, T value, int bytes)
 }
 } // namespace
 
+// The 96-byte counter payload of the default fake message: 13 blocks, the
+// counter written low byte first and stepped once per block.
+template <typename Counter, typename Block>
+QByteArray counterPayload(Counter &counter, Block writeBlock)
+{
+    QByteArray payload;
+    payload.reserve(96);
+    for (int block = 0; block < kFakeBlocks; ++block) {
+        writeBlock(payload, block, counter);
+        Types::safeIncrement(counter, 1);
+    }
+    return payload;
+}
+
 void ApplicationController::createFakeSequencedLongMessage(QVariantList &list, int length)
 {
     if (!isDefaultFakeData(length)) {
         list.append(gFakeData);
         return;
     }
-    QByteArray payload;
-    payload.reserve(96);
-    for (int block = 0; block < kFakeBlocks; ++block) {
-        const int zeros = block == 0 ? 0 : block == kFakeBlocks - 1 ? 4 : 6;
-        payload.append(zeros, '\0');
-        appendLowFirst(payload, _fakeSequencedCounter, 2);
-        Types::safeIncrement(_fakeSequencedCounter, 1);
-    }
-    list.append(payload);
+    list.append(counterPayload(_fakeSequencedCounter, [](QByteArray &payload, int block, quint16 counter) {
+        payload.append(block == 0 ? 0 : block == kFakeBlocks - 1 ? 4 : 6, '\0');
+        appendLowFirst(payload, counter, 2);
+    }));
 }
 
 void ApplicationController::createFakeSeqAtBeginLongMessage(QVariantList &list, int length)
@@ -202,16 +211,9 @@ void ApplicationController::createFakeSeqAtBeginLongMessage(QVariantList &list, 
         list.append(gFakeData);
         return;
     }
-    QByteArray payload;
-    payload.reserve(96);
-    for (int block = 0; block < kFakeBlocks; ++block) {
-        if (block == 0) {
-            appendLowFirst(payload, _fakeSeqAtBeginCounter, 2);
-        } else {
-            appendLowFirst(payload, _fakeSeqAtBeginCounter, 4);
+    list.append(counterPayload(_fakeSeqAtBeginCounter, [](QByteArray &payload, int block, quint32 counter) {
+        appendLowFirst(payload, counter, block == 0 ? 2 : 4);
+        if (block != 0)
             payload.append(block == kFakeBlocks - 1 ? 2 : 4, '\0');
-        }
-        Types::safeIncrement(_fakeSeqAtBeginCounter, 1);
-    }
-    list.append(payload);
+    }));
 }
