@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build demo test test-asan test-arm64 bench clean
+.PHONY: all deps build demo test test-asan build-arm64 test-arm64 package bench clean
 ARM64_BUILD ?= build-arm64
 
 all: build
@@ -29,11 +29,19 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test-arm64:
+build-arm64:
 	@./scripts/install-deps-arm64
 	cmake -S . -B $(ARM64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DRARAROZ_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ARM64_BUILD) -j $(JOBS)
+
+test-arm64: build-arm64
 	cd $(ARM64_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Debian packages for amd64 and arm64, into dist/.
+package: build build-arm64
+	cd $(BUILD) && cpack -G DEB -B $(CURDIR)/dist
+	cd $(ARM64_BUILD) && cpack -G DEB -B $(CURDIR)/dist
+	@ls -1 dist/*.deb
 
 bench: build
 	@./scripts/bench $(BUILD)

@@ -110,7 +110,11 @@ bool ServiceProcess::waitForLog(const QString &relativeFolder, const QString &fr
 
 int ServiceProcess::stop(int signal, int timeoutMs)
 {
-    ::kill(pid_t(_process.processId()), signal);
+    // Never signal pid 0 or below: that would reach this whole process group.
+    const qint64 pid = _process.processId();
+    if (pid <= 0 || _process.state() == QProcess::NotRunning)
+        return -1;
+    ::kill(pid_t(pid), signal);
     QDeadlineTimer deadline(timeoutMs);
     while (_process.state() != QProcess::NotRunning) {
         if (deadline.hasExpired())
