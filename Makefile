@@ -31,10 +31,12 @@ test-asan: deps
 
 build-arm64:
 	@./scripts/install-deps-arm64
-	cmake -S . -B $(ARM64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DRARAROZ_BENCH=OFF $(CMAKE_ARGS)
+	cmake -S . -B $(ARM64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DRARAROZ_BENCH=OFF \
+		-DRARAROZ_NATIVE_BUILD_DIR=$(CURDIR)/$(BUILD) $(CMAKE_ARGS)
 	cmake --build $(ARM64_BUILD) -j $(JOBS)
 
-test-arm64: build-arm64
+# The end-to-end tests are the native build's, driving the arm64 service.
+test-arm64: build build-arm64
 	cd $(ARM64_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Debian packages for amd64 and arm64, into dist/.

@@ -50,12 +50,21 @@ int ServiceProcess::run(const QStringList &arguments, QString *output, int timeo
 
 void ServiceProcess::setArguments(const QStringList &arguments)
 {
-    emulate(_process, QStringLiteral(RARAROZ_BINARY), arguments);
+    // A cross build runs these tests natively against its own service binary
+    // under an emulator; both are then given in the environment.
+    const QString binary = qEnvironmentVariable("RARAROZ_SERVICE_BINARY", QStringLiteral(RARAROZ_BINARY));
+    const QString emulator = qEnvironmentVariable("RARAROZ_SERVICE_EMULATOR", QStringLiteral(RARAROZ_EMULATOR));
+    run(_process, emulator, binary, arguments);
 }
 
 void ServiceProcess::emulate(QProcess &process, const QString &program, const QStringList &arguments)
 {
-    const QString emulator = QStringLiteral(RARAROZ_EMULATOR);
+    run(process, QStringLiteral(RARAROZ_EMULATOR), program, arguments);
+}
+
+void ServiceProcess::run(QProcess &process, const QString &emulator, const QString &program,
+                         const QStringList &arguments)
+{
     if (emulator.isEmpty()) {
         process.setProgram(program);
         process.setArguments(arguments);

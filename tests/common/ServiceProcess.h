@@ -32,6 +32,8 @@ public:
     QProcess &process() { return _process; }
 
 private:
+    static void run(QProcess &process, const QString &emulator, const QString &program, const QStringList &arguments);
+
     QTemporaryDir _logDir;
     QProcess _process;
     QString _output;
