@@ -380,7 +380,7 @@ struct Treatment_HDF_vars {
 
 // One generic confirmation dialog on the UI.
 struct Generic_Msg_Status {
-    // Wall-clock milliseconds since the epoch when its request was sent.
+    // The controller's monotonic clock when the dialog was opened.
     qint64 startTimeMS = 0;
     Confirmation_Status confirmStatus = CONFIRMATION_REQUEST_STATUS_REJECTED;
 };

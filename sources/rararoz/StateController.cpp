@@ -1,7 +1,7 @@
 #include "StateController.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
+#include <QElapsedTimer>
 #include <QTimerEvent>
 
 #include "ApplicationController.h"
@@ -10,6 +10,16 @@
 
 namespace {
 const QString kTimeoutEvent = QStringLiteral("TimeoutEvent");
+
+// Dialog time-outs are measured on the monotonic clock: the UI sets the
+// board's date and time, which must neither close every open dialog at
+// once nor keep one open for ever.
+qint64 monotonicMS()
+{
+    QElapsedTimer timer;
+    timer.start();
+    return timer.msecsSinceReference();
+}
 } // namespace
 
 StateController &StateController::I()
@@ -20,7 +30,7 @@ StateController &StateController::I()
 
 StateController::StateController(QObject *parent)
     : QObject(parent)
-    , _clock(&QDateTime::currentMSecsSinceEpoch)
+    , _clock(&monotonicMS)
 {
     // Everything a tick needs is ready at construction, so an instance built
     // for a test runs without the timer or the bus.
@@ -95,7 +105,7 @@ void StateController::fillAlarmTriggerSpecs()
 
 void StateController::setClock(Clock clock)
 {
-    _clock = clock ? std::move(clock) : Clock(&QDateTime::currentMSecsSinceEpoch);
+    _clock = clock ? std::move(clock) : Clock(&monotonicMS);
 }
 
 qint64 StateController::currentTimeMS() const
@@ -220,6 +230,7 @@ void StateController::runStateHandler(bool active, State_Status &status, StepHan
     }
     case STATE_ON_EXIT:
         (this->*exit)();
+        closeUIConfirmMessagesOnStateExit();
         status = STATE_ON_ENTRY;
         _rarAroz.submitEvent(_treatmentStatus.stateTransitionEvent);
         break;

@@ -15,6 +15,7 @@
 #include "StepExit.h"
 #include "TalvoRarArozXMLStates.h"
 
+class PayloadReader;
 class QTimerEvent;
 
 // The simulated treatment-delivery controller. It parks the UI's requests,
@@ -29,7 +30,8 @@ class StateController : public QObject
     Q_OBJECT
 
 public:
-    // Wall-clock milliseconds since the epoch.
+    // Milliseconds on a monotonic clock: only differences count, and a
+    // change of the board's date and time does not move it.
     using Clock = std::function<qint64()>;
 
     static StateController &I();
@@ -48,6 +50,7 @@ public:
     // a test calls it directly.
     void tick();
 
+    // An empty clock restores the monotonic one.
     void setClock(Clock clock);
     qint64 currentTimeMS() const;
 
@@ -150,6 +153,26 @@ private:
                                          Reject_Reasons rejectReason);
     bool hasUIConfirmMessageTimedout(Generic_Confirm_Id confirmID) const;
     void handleUIConfirmMessage(Generic_Confirm_Id confirmID, StepExit &exit);
+    // The user's answer, taken only for an open dialog.
+    void takeUIConfirmAnswer(Generic_Confirm_Id confirmID, Confirmation_Status answer);
+    // Leaving a state closes the dialogs it left open and forgets them all.
+    void closeUIConfirmMessagesOnStateExit();
+    void openUIConfirmation(Generic_Confirm_Id confirmID);
+    void closeRejectedUIConfirmation(Generic_Confirm_Id confirmID);
+    void actOnTreatmentEndConfirmation(StepExit &exit);
+    void actOnRinsebackConfirmation(Generic_Confirm_Id confirmID, StepExit &exit);
+    void resumeFromAlarm(StepExit &exit, bool isFromTxPause);
+    void raiseAlarm(Alarm_List alarmID);
+    void clearAlarm();
+    // The chemical-replacement sequence, one step each.
+    bool hasSequenceMarkPassed(quint64 ticks) const;
+    void seqTriggerReplaceAcid();
+    void seqProportioningAcid(StepExit &exit);
+    void seqDryBicarbCartridge(StepExit &exit);
+    void seqProcessDrainScreen(StepExit &exit);
+    void seqTriggerReplaceBicarb(StepExit &exit);
+    void seqProportioningBicarb(StepExit &exit);
+    void seqLowVenous();
 
     // Treatment parameters and initiation.
     void setTreatmentParametersFromUI(const QVariant &payload);
@@ -173,6 +196,10 @@ private:
     void handleFluidBolusRequestMessage();
     void handleFluidBolusFluidDelivery(quint32 flowMLPM);
     void handleFluidBolusBroadcastData(Broadcast_Type BCType);
+    void holdBloodPrime(float accumBloodVolML);
+    void startFluidBolus();
+    void stopFluidBolus();
+    void finishFluidBolus();
 
     // Treatment time, ultrafiltration and treatment states.
     void initializeTreatmentTimeAndUltrafiltration();
@@ -184,6 +211,21 @@ private:
     void handleTreatmentTimeProcessAndBroadcastData(Broadcast_Type BCType);
     void handleUltrafiltrationBroadcastData(Broadcast_Type BCType);
     void handleTreatmentStatesBroadcastData(Broadcast_Type BCType);
+    // What a validated duration change brings with it.
+    struct Duration_Change {
+        quint32 heparinMin = 0;
+        float ufVolumeL = 0.0f;
+        float rateLHR = 0.0f;
+    };
+    // Accepted when reason is none, else rejected with it; fields follow.
+    void respondWithReason(Can::Message_ID_Enum msgID, Reject_Reasons reason, const QVariantList &fields = {});
+    float elapsedTreatmentMin() const;
+    float removedUFVolumeML() const;
+    Reject_Reasons validateUFVolume(float volumeL, float &rateLHR) const;
+    Reject_Reasons validateTreatmentDuration(quint32 durationMin, Duration_Change &change) const;
+    quint32 heparinDurationFor(quint32 durationMin) const;
+    void applyUFVolumeChange();
+    void applyTreatmentDurationChange();
 
     // Set points and prescription edits.
     void handleTreatmentPrescriptionEditRequestMessage();
@@ -195,9 +237,14 @@ private:
     void handleTreatmentSettingBroadcastData(Broadcast_Type BCType);
     void handleDDGenDialysateModeBroadcastData(Broadcast_Type BCType, bool isDialysateBypass);
     void handleDDConductivityBroadcastData(Broadcast_Type BCType);
+    void applyPrescriptionEdit(const PayloadReader &reader);
+    void broadcastPrescribedSetPointsAtOnce();
 
     // Pressures and pressure limits.
     void handlePressureLimitState();
+    // One step of the limit state machine in WIDE, and in STABILIZATION or STABLE.
+    void handlePressureLimitStateWide();
+    void handlePressureLimitStateSettling();
     void handleUpdatePressureLimitWindows();
     void handleDeterminePressureLimits();
     void handleSignalInitiatePressureStabilization(Pressure_Stabilization_Periods period);
@@ -214,6 +261,8 @@ private:
     void initializeTreatmentHDFVariables();
     float handleHDFCheckRate(float proposedRateMLPM, bool initRate);
     void handleHDFTreatment();
+    // One controller step while the substitution runs.
+    void handleHDFRunningStep();
     void handleHDFBroadcastData(Broadcast_Type BCType);
     void handleHDFAdjustmentRequestMessage();
     void hadnleHDFPauseResumeRequestMessage();
@@ -222,6 +271,8 @@ private:
     void initializeRinseback();
     void handleRinsebackRequestMessage();
     void handleRinsebackDelivery();
+    void handleRinsebackAdditionalDelivery(float volumePerTickML);
+    bool isRinsebackVolumeReached() const;
     void handleRinsebackBroadcastData(Broadcast_Type BCType);
 
     // Recirculation, treatment pause and treatment end.

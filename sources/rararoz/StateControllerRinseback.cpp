@@ -1,12 +1,74 @@
 #include "StateController.h"
 
-// Rinseback. The start values and the broadcast are simulated; the
-// rinseback requests and the delivery are not yet.
+#include "PayloadReader.h"
+#include "TickTime.h"
+#include "UserActionVerdict.h"
+
+// Rinseback: the patient's blood returned at the end of a treatment, at a
+// flow the user may change, with a further small volume on request.
 
 namespace {
+
 constexpr quint32 kRinsebackStartFlowMLPM = 200;
+constexpr qint64 kRinsebackMinFlowMLPM = 100;
+constexpr qint64 kRinsebackMaxFlowMLPM = 500;
+constexpr qint64 kRinsebackFlowStepMLPM = 10;
 constexpr quint32 kRinsebackTimeoutS = 300;
-constexpr quint32 kRinsebackTimeoutMS = kRinsebackTimeoutS * 1000;
+constexpr quint64 kRinsebackTimeoutMS = quint64(kRinsebackTimeoutS) * 1000;
+constexpr float kAdditionalVolumeML = 50.0f;
+constexpr quint64 kAdditionalRunMS = 25000;
+// mL/min over one tick.
+constexpr double kTicksPerMinute = 600.0;
+
+// A change of the flow by step: out of range is told before a wrong state.
+UserActionVerdict changeFlow(quint32 &flowMLPM, Rinseback_States state, qint64 step)
+{
+    const qint64 flow = qint64(flowMLPM) + step;
+    if (flow > kRinsebackMaxFlowMLPM || flow < kRinsebackMinFlowMLPM)
+        return UserActionVerdict::rejected(REQUEST_REJECT_REASON_PARAM_OUT_OF_RANGE);
+    if (state != RINSEBACK_RUN_STATE)
+        return UserActionVerdict::rejected(REQUEST_REJECT_REASON_ACTION_DISABLED_IN_CURRENT_STATE);
+    flowMLPM = quint32(flow);
+    return UserActionVerdict::accepted();
+}
+
+UserActionVerdict requestRecirculation(Treatment_Status_Vars &status, Rinseback_States state)
+{
+    if (status.isTreatmentComplete)
+        return UserActionVerdict::rejected(REQUEST_REJECT_REASON_TREATMENT_IS_COMPLETED);
+    if (state != RINSEBACK_STOP_STATE)
+        return UserActionVerdict::rejected(REQUEST_REJECT_REASON_ACTION_DISABLED_IN_CURRENT_STATE);
+    status.hasRecircBeenRequested = true;
+    return UserActionVerdict::accepted();
+}
+
+// Every action but ending the treatment, which opens a confirmation.
+UserActionVerdict carryOut(Requested_Rinseback_User_Actions action, Treatment_Status_Vars &status,
+                           Rinseback_States &state)
+{
+    using Verdict = UserActionVerdict;
+    switch (action) {
+    case REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_START:
+        return Verdict::move(state, RINSEBACK_STOP_INIT_STATE, RINSEBACK_RUN_STATE);
+    case REQUESTED_USER_ACTION_RINSEBACK_INCREASE_RATE:
+        return changeFlow(status.rinsebackFlowMLPM, state, kRinsebackFlowStepMLPM);
+    case REQUESTED_USER_ACTION_RINSEBACK_DECREASE_RATE:
+        return changeFlow(status.rinsebackFlowMLPM, state, -kRinsebackFlowStepMLPM);
+    case REQUESTED_USER_ACTION_RINSEBACK_PAUSE:
+        return Verdict::move(state, RINSEBACK_RUN_STATE, RINSEBACK_PAUSED_STATE);
+    case REQUESTED_USER_ACTION_RINSEBACK_RESUME:
+        return Verdict::move(state, RINSEBACK_PAUSED_STATE, RINSEBACK_RUN_STATE);
+    case REQUESTED_USER_ACTION_RINSEBACK_ADDITIONAL:
+        return Verdict::move(state, RINSEBACK_STOP_STATE, RINSEBACK_RUN_ADDITIONAL_STATE);
+    case REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_RECIRCULATE:
+        return requestRecirculation(status, state);
+    case REQUESTED_USER_ACTION_RINSEBACK_END_TREATMENT:
+    case REQUESTED_USER_ACTION_RINSEBACK_BACK_TO_TREATMENT:
+        break;
+    }
+    return Verdict::passedOver();
+}
+
 } // namespace
 
 void StateController::initializeRinseback()
@@ -21,18 +83,78 @@ void StateController::initializeRinseback()
     status.isBloodPumpRunning = true;
 }
 
-void StateController::handleRinsebackRequestMessage() {}
+void StateController::handleRinsebackRequestMessage()
+{
+    const auto request = _treatmentRcvdMessages.take(Can::ID_UI_RINSEBACK_CMD_RQST);
+    if (!request)
+        return;
+    const auto action = Requested_Rinseback_User_Actions(PayloadReader(*request).u32(0));
+    const UserActionVerdict verdict =
+        UserActionVerdict::unlessAlarmActive(_treatmentStatus.activeTopAlarm, [this, action] {
+            if (action != REQUESTED_USER_ACTION_RINSEBACK_END_TREATMENT)
+                return carryOut(action, _treatmentStatus, _treatmentSubStates.rinsebackState);
+            openUIConfirmation(GENERIC_CONFIRM_ID_TREATMENT_END);
+            return UserActionVerdict::accepted();
+        });
+    handleUIResponseMessage(Can::ID_TD_RINSEBACK_CMD_RESP, verdict.acceptance(), verdict.reasons());
+}
 
-void StateController::handleRinsebackDelivery() {}
+void StateController::handleRinsebackDelivery()
+{
+    Treatment_Status_Vars &status = _treatmentStatus;
+    ++status.rinsebackTimerCounter;
+    const auto volumePerTickML = float(status.rinsebackFlowMLPM / kTicksPerMinute);
+    Rinseback_States &state = _treatmentSubStates.rinsebackState;
+    switch (state) {
+    case RINSEBACK_RUN_STATE:
+        status.rinsebackAccumVolML += volumePerTickML;
+        status.rinsebackTimerCounter = 0;
+        if (isRinsebackVolumeReached())
+            state = RINSEBACK_STOP_STATE;
+        break;
+    case RINSEBACK_RUN_ADDITIONAL_STATE:
+        handleRinsebackAdditionalDelivery(volumePerTickML);
+        break;
+    case RINSEBACK_STOP_STATE:
+        // An additional run may follow at any time once the volume is in,
+        // and during the first minutes after any stop.
+        if (TickTime::ms(status.rinsebackTimerCounter) < kRinsebackTimeoutMS || isRinsebackVolumeReached()) {
+            status.rinsebackAdditionalTimerCounter = 0;
+            status.rinsebackAdditionalVolML = 0.0f;
+        }
+        break;
+    case RINSEBACK_STOP_INIT_STATE:
+    case RINSEBACK_PAUSED_STATE:
+    case RINSEBACK_RECONNECT_PATIENT_STATE:
+        break;
+    }
+}
+
+void StateController::handleRinsebackAdditionalDelivery(float volumePerTickML)
+{
+    Treatment_Status_Vars &status = _treatmentStatus;
+    ++status.rinsebackAdditionalTimerCounter;
+    status.rinsebackTimerCounter = 0;
+    status.rinsebackAccumVolML += volumePerTickML;
+    status.rinsebackAdditionalVolML += volumePerTickML;
+    if (status.rinsebackAdditionalVolML >= kAdditionalVolumeML ||
+        TickTime::ms(status.rinsebackAdditionalTimerCounter) > kAdditionalRunMS)
+        _treatmentSubStates.rinsebackState = RINSEBACK_STOP_STATE;
+}
+
+bool StateController::isRinsebackVolumeReached() const
+{
+    return double(_treatmentStatus.rinsebackAccumVolML) >= double(_treatmentParams.rinsebackVolumeML);
+}
 
 void StateController::handleRinsebackBroadcastData(Broadcast_Type BCType)
 {
     if (!_gates.rinseback.isDue(BCType))
         return;
     const Treatment_Status_Vars &status = _treatmentStatus;
-    const quint32 stoppedMS = status.rinsebackTimerCounter * kTickMS;
+    const quint64 stoppedMS = TickTime::ms(status.rinsebackTimerCounter);
     quint32 timeoutS = kRinsebackTimeoutS;
-    quint32 countdownS = stoppedMS <= kRinsebackTimeoutMS ? (kRinsebackTimeoutMS - stoppedMS) / 1000 : 0;
+    quint32 countdownS = stoppedMS <= kRinsebackTimeoutMS ? quint32((kRinsebackTimeoutMS - stoppedMS) / 1000) : 0;
     if (status.isRinsebackComplete || status.rinsebackTimerCounter == 0) {
         timeoutS = 0;
         countdownS = 0;

@@ -23,9 +23,7 @@ bool StateController::handleRarArozMenuRequestMessage()
     }
     if (first <= quint32(GENERIC_CONFIRM_ID_TEMPORARY_BREAK)) {
         const auto confirmID = Generic_Confirm_Id(first);
-        const auto status = Confirmation_Status(result.u32(4));
-        _uiConfirmMessages[confirmID].confirmStatus = status;
-        qDebug().noquote() << "New Message Confirm" << int(confirmID) << int(status);
+        takeUIConfirmAnswer(confirmID, Confirmation_Status(result.u32(4)));
         _treatmentRcvdMessages.clear(Can::ID_UI_CONFIRMATION_RESULT_RESP);
         return false;
     }

@@ -425,6 +425,8 @@ void StateController::treatmentEndStep(StepExit &exit)
     handleTreatmentEndRequestMessage(exit);
     handleTreatmentEndTimeout();
     handleUIConfirmMessage(GENERIC_CONFIRM_ID_RINSEBACK, exit);
+    // The end-treatment alarm action opens this one here.
+    handleUIConfirmMessage(GENERIC_CONFIRM_ID_TREATMENT_END, exit);
 }
 
 void StateController::treatmentEndExit()

@@ -1,30 +1,280 @@
 #include "StateController.h"
 
-// Treatment time, ultrafiltration and the treatment states broadcast. The
-// ultrafiltration and duration requests and the ultrafiltration broadcast
-// are not simulated yet.
+#include <QDebug>
+
+#include "NumericGuards.h"
+#include "PayloadReader.h"
+#include "TreatmentLimits.h"
+
+// Treatment time, ultrafiltration (UF) and the treatment states broadcast.
+// A UF volume or duration change is validated first and takes effect only
+// when the UI confirms exactly what was validated.
+
+using NumericGuards::finiteOrZero;
+
+namespace {
+
+constexpr quint32 kUFPauseCommand = 0;
+constexpr quint32 kLastTooShortDurationMin = kMinTreatmentDurationMin - 1;
+constexpr double kConfirmationTolerance = 1e-8;
+constexpr float kMSPerMinute = 60000.0f;
+constexpr float kMSPerHour = 3600000.0f;
+
+// The rate the UI echoes for a confirmation is the validated one rounded
+// to two decimals. Validated rates are small; anything else has no rounding.
+double roundedToCents(float rateLHR)
+{
+    const double scaled = double(rateLHR) * 100.0;
+    if (!(qAbs(scaled) < 1e9))
+        return 0.0;
+    return qRound(scaled) / 100.0;
+}
+
+// The echoed rate is an F32: the rounded rate is narrowed to a float too
+// before the two are compared, or no two-decimal rate would ever match.
+bool rateMatches(float requestedLHR, float validatedLHR, float &difference)
+{
+    difference = qAbs(requestedLHR - float(roundedToCents(validatedLHR)));
+    return double(difference) < kConfirmationTolerance;
+}
+
+bool volumeMatches(float requestedL, float validatedL)
+{
+    return double(qAbs(requestedL - validatedL)) < kConfirmationTolerance;
+}
+
+float rateLHRFromMLPM(float rateMLPM)
+{
+    return rateMLPM * 60.0f / 1000.0f;
+}
+
+float rateMLPMFromLHR(float rateLHR)
+{
+    return rateLHR * 1000.0f / 60.0f;
+}
+
+} // namespace
 
 void StateController::initializeTreatmentTimeAndUltrafiltration()
 {
     Treatment_Status_Vars &status = _treatmentStatus;
     if (status.hasTxParamsBeenInitialized)
         status.treatmentElapsedTimeMS = 0;
+    // A treatment without a duration removes nothing.
     const float durationMin = float(_treatmentParams.treatmentDurationMin);
-    status.presUFRateMLPM = _treatmentParams.ufVolumeL * 1000.0f / durationMin;
+    const float ufVolumeL = _treatmentParams.ufVolumeL;
+    if (_treatmentParams.treatmentDurationMin == 0) {
+        status.presUFRateMLPM = 0.0f;
+        status.ufVolDeliveredL = 0.0f;
+        return;
+    }
+    status.presUFRateMLPM = finiteOrZero(ufVolumeL * 1000.0f / durationMin);
     // What the prescribed rate would have removed in the time elapsed.
     status.ufVolDeliveredL =
-        _treatmentParams.ufVolumeL / (durationMin / 60.0f) / 3600000.0f * float(status.treatmentElapsedTimeMS);
+        finiteOrZero(ufVolumeL / (durationMin / 60.0f) / kMSPerHour * float(status.treatmentElapsedTimeMS));
 }
 
-void StateController::handleUltrafiltrationPauseResume() {}
+void StateController::respondWithReason(Can::Message_ID_Enum msgID, Reject_Reasons reason, const QVariantList &fields)
+{
+    const quint32 accepted = reason == REQUEST_REJECT_REASON_NONE ? 1 : 0;
+    handleUIResponseMessage(msgID, accepted, QVariantList{int(reason)} + fields);
+}
 
-void StateController::handleUltrafiltrationVolumeChangeValidation() {}
+// UF pause and resume ----------------------------------------------------
 
-void StateController::handleUltrafiltrationVolumeChangeConfirm() {}
+void StateController::handleUltrafiltrationPauseResume()
+{
+    const auto request = _treatmentRcvdMessages.take(Can::ID_UI_UF_PAUSE_RESUME_RQST);
+    if (!request)
+        return;
+    if (_treatmentSubStates.txState != TREAT_DIALYSIS_STATE) {
+        respondWithReason(Can::ID_TD_UF_PAUSE_RESUME_RESP, REQUEST_REJECT_REASON_INVALID_TREATMENT_STATE);
+        return;
+    }
+    const bool pause = PayloadReader(*request).u32(0) == kUFPauseCommand;
+    _treatmentSubStates.dialysisSubState = pause ? DIALYSIS_UF_PAUSED_STATE : DIALYSIS_UF_STATE;
+    respondWithReason(Can::ID_TD_UF_PAUSE_RESUME_RESP, REQUEST_REJECT_REASON_NONE);
+}
 
-void StateController::handleTreatmentTimeChangeValidation() {}
+// UF volume change -------------------------------------------------------
 
-void StateController::handleTreatmentTimeChangeConfirm() {}
+float StateController::elapsedTreatmentMin() const
+{
+    return float(_treatmentStatus.treatmentElapsedTimeMS) / kMSPerMinute;
+}
+
+float StateController::removedUFVolumeML() const
+{
+    return _treatmentStatus.ufVolDeliveredL * 1000.0f;
+}
+
+void StateController::handleUltrafiltrationVolumeChangeValidation()
+{
+    const auto request = _treatmentRcvdMessages.take(Can::ID_UI_TREATMENT_UF_VOLUME_VALIDATE_RQST);
+    if (!request)
+        return;
+    const float volumeL = PayloadReader(*request).f32(0);
+    float rateLHR = 0.0f;
+    const Reject_Reasons reason = validateUFVolume(volumeL, rateLHR);
+    if (reason == REQUEST_REJECT_REASON_NONE) {
+        _treatmentStatus.validateUFVolReceived = true;
+        _treatmentStatus.validateUFVolGoalL = volumeL;
+        _treatmentStatus.validateUFRateLHR = rateLHR;
+    }
+    respondWithReason(Can::ID_TD_TREATMENT_UF_VOLUME_VALIDATE_RESP, reason,
+                      {finiteOrZero(volumeL), finiteOrZero(rateLHR)});
+}
+
+Reject_Reasons StateController::validateUFVolume(float volumeL, float &rateLHR) const
+{
+    const float elapsedMin = elapsedTreatmentMin();
+    const float removedML = removedUFVolumeML();
+    const float durationMin = float(_treatmentParams.treatmentDurationMin);
+    const float volumeML = volumeL * 1000.0f;
+    qDebug().noquote() << "UF CLAC" << elapsedMin << removedML << _treatmentParams.treatmentDurationMin << volumeL
+                       << volumeML;
+    // Written so that NaN fails every check it meets.
+    if (!(volumeL >= 0.0f && volumeL <= kMaxUFVolumeL) || !(volumeML > removedML))
+        return REQUEST_REJECT_REASON_UF_VOLUME_OUT_OF_RANGE;
+    if (!(durationMin > elapsedMin))
+        return REQUEST_REJECT_REASON_TREATMENT_TIME_LESS_THAN_CURRENT;
+    const float rateMLPM = (volumeML - removedML) / (durationMin - elapsedMin);
+    rateLHR = rateLHRFromMLPM(rateMLPM);
+    qDebug().noquote() << "UF" << volumeML - removedML << durationMin - elapsedMin << rateMLPM;
+    if (!(double(rateMLPM) <= kMaxUFRateMLPM))
+        return REQUEST_REJECT_REASON_UF_RATE_OUT_OF_RANGE;
+    return REQUEST_REJECT_REASON_NONE;
+}
+
+void StateController::handleUltrafiltrationVolumeChangeConfirm()
+{
+    const auto request = _treatmentRcvdMessages.take(Can::ID_UI_ULTRAFILTRATION_CHANGE_CONFIRM_RQST);
+    if (!request)
+        return;
+    const PayloadReader reader(*request);
+    const float volumeL = reader.f32(0);
+    const float rateLHR = reader.f32(4);
+    Treatment_Status_Vars &status = _treatmentStatus;
+    float rateDifference = 0.0f;
+    const bool isVolumeMatching = volumeMatches(volumeL, status.validateUFVolGoalL);
+    const bool isRateMatching = rateMatches(rateLHR, status.validateUFRateLHR, rateDifference);
+    qDebug().noquote() << "UF CONFI" << roundedToCents(status.validateUFRateLHR) << volumeL << rateLHR
+                       << isVolumeMatching << isRateMatching << rateDifference;
+    Reject_Reasons reason = REQUEST_REJECT_REASON_NONE;
+    if (!status.validateUFVolReceived)
+        reason = REQUEST_REJECT_REASON_CONFIRMATION_NOT_EXPECTED;
+    else if (!isVolumeMatching || !isRateMatching)
+        reason = REQUEST_REJECT_REASON_CONFIRMATION_MISMATCH;
+    else
+        applyUFVolumeChange();
+    respondWithReason(Can::ID_TD_ULTRAFILTRATION_CHANGE_CONFIRM_RESP, reason);
+}
+
+void StateController::applyUFVolumeChange()
+{
+    Treatment_Status_Vars &status = _treatmentStatus;
+    _treatmentParams.ufVolumeL = status.validateUFVolGoalL;
+    status.presUFRateMLPM = rateMLPMFromLHR(status.validateUFRateLHR);
+    status.validateUFRateLHR = 0.0f;
+    status.validateUFVolGoalL = 0.0f;
+    status.validateUFVolReceived = false;
+}
+
+// Treatment duration change ----------------------------------------------
+
+void StateController::handleTreatmentTimeChangeValidation()
+{
+    const auto request = _treatmentRcvdMessages.take(Can::ID_UI_DURATION_VALIDATE_RQST);
+    if (!request)
+        return;
+    const quint32 durationMin = PayloadReader(*request).u32(0);
+    Duration_Change change;
+    const Reject_Reasons reason = validateTreatmentDuration(durationMin, change);
+    if (reason == REQUEST_REJECT_REASON_NONE) {
+        _treatmentStatus.validateTxDurReceived = true;
+        _treatmentStatus.validateTxDurMin = durationMin;
+        _treatmentStatus.validateHepDurMin = change.heparinMin;
+        _treatmentStatus.validateUFRateLHR = change.rateLHR;
+    }
+    respondWithReason(Can::ID_TD_DURATION_VALIDATE_RESP, reason,
+                      {durationMin, change.heparinMin, finiteOrZero(change.ufVolumeL), finiteOrZero(change.rateLHR)});
+}
+
+Reject_Reasons StateController::validateTreatmentDuration(quint32 durationMin, Duration_Change &change) const
+{
+    const float ufVolumeML = _treatmentParams.ufVolumeL * 1000.0f;
+    const float elapsedMin = elapsedTreatmentMin();
+    const float removedML = removedUFVolumeML();
+    float remainingML = ufVolumeML - removedML;
+    qDebug().noquote() << "Tx Dur1" << ufVolumeML << elapsedMin << removedML << remainingML << durationMin;
+    if (durationMin <= kLastTooShortDurationMin || durationMin > kMaxTreatmentDurationMin)
+        return REQUEST_REJECT_REASON_TREATMENT_TIME_OUT_OF_RANGE;
+    if (!(elapsedMin < float(durationMin)))
+        return REQUEST_REJECT_REASON_TREATMENT_TIME_LESS_THAN_CURRENT;
+    if (remainingML < 0.0f)
+        remainingML = 0.0f;
+    const float rateMLPM = remainingML / (float(durationMin) - elapsedMin);
+    change.ufVolumeL = ufVolumeML / 1000.0f;
+    change.rateLHR = rateLHRFromMLPM(rateMLPM);
+    if (!(double(rateMLPM) <= kMaxUFRateMLPM))
+        return REQUEST_REJECT_REASON_UF_RATE_OUT_OF_RANGE;
+    change.heparinMin = heparinDurationFor(durationMin);
+    qDebug().noquote() << "Tx Dur2" << durationMin << change.heparinMin << change.rateLHR;
+    return REQUEST_REJECT_REASON_NONE;
+}
+
+quint32 StateController::heparinDurationFor(quint32 durationMin) const
+{
+    // The heparin-free end of the treatment keeps its length.
+    const quint32 currentMin = _treatmentParams.treatmentDurationMin;
+    const quint32 heparinMin = _treatmentParams.heparinDeliveryDurationMin;
+    quint32 withoutHeparinMin = 0;
+    if (currentMin > heparinMin) {
+        withoutHeparinMin = currentMin - heparinMin;
+        qDebug().noquote() << "Here" << currentMin << heparinMin;
+    }
+    const quint32 newHeparinMin = NumericGuards::flooredDifference(durationMin, withoutHeparinMin);
+    qDebug().noquote() << "Hep time" << newHeparinMin;
+    return newHeparinMin;
+}
+
+void StateController::handleTreatmentTimeChangeConfirm()
+{
+    const auto request = _treatmentRcvdMessages.take(Can::ID_UI_DURATION_CONFIRM_RQST);
+    if (!request)
+        return;
+    const PayloadReader reader(*request);
+    const quint32 durationMin = reader.u32(0);
+    const quint32 heparinMin = reader.u32(4);
+    const float rateLHR = reader.f32(8);
+    const Treatment_Status_Vars &status = _treatmentStatus;
+    float rateDifference = 0.0f;
+    const bool isMatching = durationMin == status.validateTxDurMin && heparinMin == status.validateHepDurMin &&
+                            rateMatches(rateLHR, status.validateUFRateLHR, rateDifference);
+    qDebug().noquote() << "Tx Dur Confirm" << durationMin << heparinMin << rateLHR << isMatching << rateDifference;
+    Reject_Reasons reason = REQUEST_REJECT_REASON_NONE;
+    if (!status.validateTxDurReceived)
+        reason = REQUEST_REJECT_REASON_CONFIRMATION_NOT_EXPECTED;
+    else if (!isMatching)
+        reason = REQUEST_REJECT_REASON_CONFIRMATION_MISMATCH;
+    else
+        applyTreatmentDurationChange();
+    respondWithReason(Can::ID_TD_DURATION_CONFIRM_RESP, reason);
+}
+
+void StateController::applyTreatmentDurationChange()
+{
+    Treatment_Status_Vars &status = _treatmentStatus;
+    _treatmentParams.treatmentDurationMin = status.validateTxDurMin;
+    _treatmentParams.heparinDeliveryDurationMin = status.validateHepDurMin;
+    status.presUFRateMLPM = rateMLPMFromLHR(status.validateUFRateLHR);
+    status.validateTxDurReceived = false;
+    status.validateHepDurMin = 0;
+    status.validateTxDurMin = 0;
+    status.validateUFRateLHR = 0.0f;
+}
+
+// Broadcasts -------------------------------------------------------------
 
 void StateController::handleTreatmentTimeProcessAndBroadcastData(Broadcast_Type BCType)
 {
@@ -35,11 +285,25 @@ void StateController::handleTreatmentTimeProcessAndBroadcastData(Broadcast_Type 
         return;
     const quint32 prescribedS = _treatmentParams.treatmentDurationMin * 60;
     const quint32 elapsedS = _treatmentStatus.treatmentElapsedTimeMS / 1000;
-    const quint32 remainingS = prescribedS - elapsedS;
+    // In the last second of a treatment the elapsed time can pass the
+    // prescribed time: nothing remains then.
+    const quint32 remainingS = NumericGuards::flooredDifference(prescribedS, elapsedS);
     queueBroadcast({int(Can::ID_TD_TREATMENT_TIME_DATA), int(Can::eChlid_TD_Sync), prescribedS, elapsedS, remainingS});
 }
 
-void StateController::handleUltrafiltrationBroadcastData(Broadcast_Type /*BCType*/) {}
+void StateController::handleUltrafiltrationBroadcastData(Broadcast_Type BCType)
+{
+    if (!_gates.ultrafiltration.isDue(BCType))
+        return;
+    Treatment_Status_Vars &status = _treatmentStatus;
+    const float rateLHR = rateLHRFromMLPM(status.presUFRateMLPM);
+    // One second's worth is removed with every broadcast.
+    if (_treatmentSubStates.dialysisSubState == DIALYSIS_UF_STATE)
+        status.ufVolDeliveredL = finiteOrZero(status.ufVolDeliveredL + rateLHR / kMSPerHour * 1000.0f);
+    queueBroadcast({int(Can::ID_TD_ULTRAFILTRATION_DATA), int(Can::eChlid_TD_Sync),
+                    finiteOrZero(_treatmentParams.ufVolumeL), finiteOrZero(rateLHR), status.ufVolDeliveredL,
+                    quint32(_treatmentSubStates.dialysisSubState)});
+}
 
 void StateController::handleTreatmentStatesBroadcastData(Broadcast_Type BCType)
 {

@@ -1,5 +1,7 @@
 #include "SimulatorDriver.h"
 
+#include <QtNumeric>
+
 #include "ApplicationController.h"
 #include "StateController.h"
 #include "format.h"
@@ -48,6 +50,18 @@ bool SimulatorDriver::tickUntilState(const QString &state, int limit)
     return false;
 }
 
+bool SimulatorDriver::tickUntil(const std::function<bool()> &condition, int limit, Messages *sent)
+{
+    for (int i = 0; i < limit; ++i) {
+        const Messages messages = tick();
+        if (sent)
+            sent->append(messages);
+        if (condition())
+            return true;
+    }
+    return false;
+}
+
 bool SimulatorDriver::enterByDemoMenu(User_Command_ID command, const QString &state)
 {
     if (this->state().isEmpty())
@@ -59,6 +73,41 @@ bool SimulatorDriver::enterByDemoMenu(User_Command_ID command, const QString &st
     // first per-tick step.
     tick();
     return this->state() == state;
+}
+
+bool SimulatorDriver::startTreatment(const Prescription &prescription, Messages *sent)
+{
+    if (state().isEmpty())
+        tick();
+    request(Can::ID_INITIATE_TREATMENT, u32(1));
+    if (!tickUntilState(QStringLiteral("Pre_Tx")))
+        return false;
+    request(Can::ID_UI_TREATMENT_PARAMS_TO_VALIDATE, prescription.bytes());
+    tick();
+    requestWithoutPayload(Can::ID_UI_ADJUST_START_TREATMENT_RQST);
+    if (!tickUntilState(QStringLiteral("Blood_Prime")))
+        return false;
+    // The blood prime runs until its volume is in.
+    if (!tickUntilState(QStringLiteral("Treatment"), 5000))
+        return false;
+    const Messages entered = tick();
+    if (sent)
+        sent->append(entered);
+    return state() == QStringLiteral("Treatment");
+}
+
+QByteArray Prescription::bytes() const
+{
+    using D = SimulatorDriver;
+    const QList<quint32> unsignedFields{1, modality, hdfDilution, bloodFlowMLPM, dialysateFlowMLPM, durationMin,
+                                        heparinDurationMin, 0, 0, 0, 0, 0, 100, 1800000, rinsebackVolumeML, 0, 0};
+    const QList<float> floatFields{substitutionVolumeL, 0.0f, 0.0f, dialysateTemperatureC, 0.0f, 0.0f, 0.0f, ufVolumeL};
+    QByteArray bytes;
+    for (quint32 value : unsignedFields)
+        bytes += D::u32(value);
+    for (float value : floatFields)
+        bytes += D::f32(value);
+    return bytes;
 }
 
 void SimulatorDriver::receive(const QVariantList &list)
@@ -127,6 +176,29 @@ int SimulatorDriver::indexOf(const Messages &messages, Can::Message_ID_Enum id)
         if (!messages.at(i).isEmpty() && messages.at(i).first().toInt() == int(id))
             return i;
     return -1;
+}
+
+QVariant SimulatorDriver::field(const QVariantList &message, int index)
+{
+    return message.value(2 + index);
+}
+
+bool SimulatorDriver::floatsAreFinite(const Messages &messages)
+{
+    for (const QVariantList &message : messages)
+        for (const QVariant &value : message)
+            if ((value.userType() == QMetaType::Float || value.userType() == QMetaType::Double) &&
+                !qIsFinite(value.toDouble()))
+                return false;
+    return true;
+}
+
+QString SimulatorDriver::answerOf(const Messages &messages, Can::Message_ID_Enum id)
+{
+    const Messages answers = withId(messages, id);
+    if (answers.size() != 1)
+        return QStringLiteral("%1 answers").arg(answers.size());
+    return QStringLiteral("%1/%2").arg(field(answers.first(), 0).toUInt()).arg(field(answers.first(), 1).toInt());
 }
 
 QByteArray encodedPayload(const QVariantList &values)

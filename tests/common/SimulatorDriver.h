@@ -5,12 +5,30 @@
 #include <QObject>
 #include <QVariantList>
 
+#include <functional>
 #include <memory>
 
 #include "MessageGlobals.h"
 #include "RarArozDefines.h"
 
 class StateController;
+
+// A prescription as the UI sends it for validation: the fields a test may
+// set, the others zero.
+struct Prescription {
+    quint32 modality = TREATMENT_MODALITY_HD_SALINE_FLUID;
+    quint32 hdfDilution = 0;
+    quint32 bloodFlowMLPM = 400;
+    quint32 dialysateFlowMLPM = 350;
+    quint32 durationMin = 240;
+    quint32 heparinDurationMin = 0;
+    quint32 rinsebackVolumeML = 300;
+    float substitutionVolumeL = 0.0f;
+    float dialysateTemperatureC = 37.0f;
+    float ufVolumeL = 2.0f;
+
+    QByteArray bytes() const;
+};
 
 // Drives a fresh simulator tick by tick, with no timer and no CAN stack:
 // requests go straight into the controller as incoming action lists, and
@@ -37,9 +55,17 @@ public:
     QString state() const;
     // Ticks until the chart is in state, at most limit ticks.
     bool tickUntilState(const QString &state, int limit = 20);
+    // Ticks until condition holds after a tick, at most limit ticks; the
+    // messages sent meanwhile are appended to sent when given.
+    bool tickUntil(const std::function<bool()> &condition, int limit, Messages *sent = nullptr);
     // Takes the chart from Standby into the demo menu's target of command
     // and runs that state's first step.
     bool enterByDemoMenu(User_Command_ID command, const QString &state);
+    // From Standby as the UI starts a treatment: initiation, the
+    // prescription, the start, and the blood prime until Treatment has run
+    // its first step. What Treatment's entry queued is appended to sent
+    // when given.
+    bool startTreatment(const Prescription &prescription, Messages *sent = nullptr);
 
     // Incoming requests: [ID, sequence, payload].
     void receive(const QVariantList &list);
@@ -55,6 +81,13 @@ public:
     static QByteArray payloadBytes(const QVariantList &message);
     static Messages withId(const Messages &messages, Can::Message_ID_Enum id);
     static int indexOf(const Messages &messages, Can::Message_ID_Enum id);
+    // Whether no float value of any message is NaN or infinite.
+    static bool floatsAreFinite(const Messages &messages);
+    // Payload value index (0 for the first) of an outgoing action list.
+    static QVariant field(const QVariantList &message, int index);
+    // The one response of id among messages as "accepted/reason", or how
+    // many there were when not exactly one.
+    static QString answerOf(const Messages &messages, Can::Message_ID_Enum id);
 
 private:
     std::unique_ptr<StateController> _controller;

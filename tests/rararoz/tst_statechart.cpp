@@ -218,7 +218,8 @@ private slots:
         d().tick();
         QCOMPARE(d().controller().treatmentParams().bloodFlowRateMLPM, 7u);
         QCOMPARE(status().hasTxParamsBeenInitialized, true);
-        QCOMPARE(d().controller().uiConfirmMessages().size(), 1);
+        // An answer to no open dialog opens none.
+        QVERIFY(d().controller().uiConfirmMessages().isEmpty());
 
         d().demoMenu(CMD_STAND_BY);
         QTest::ignoreMessage(QtDebugMsg, "Standby on entry");
@@ -354,7 +355,7 @@ private slots:
         d().ticks(3);
         d().confirmationResult(GENERIC_CONFIRM_ID_RINSEBACK, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         d().tick();
-        QCOMPARE(d().controller().uiConfirmMessages().size(), 1);
+        QVERIFY(d().controller().uiConfirmMessages().isEmpty());
         d().demoMenu(CMD_STAND_BY);
         d().tick();
         QTest::ignoreMessage(QtDebugMsg, "Standby in exit");
