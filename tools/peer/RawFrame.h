@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMetaType>
+
+// One CAN frame as it came off the bus, with the time it arrived.
+struct RawFrame {
+    qint64 timeUs = 0; // microseconds since the epoch
+    quint32 channel = 0;
+    QByteArray data;
+};
+
+Q_DECLARE_METATYPE(RawFrame)
