@@ -52,12 +52,12 @@ QString treatmentEndEvent(const QString &state)
 
 void StateController::triggerAnAlarm(Alarm_List alarmID, qint16 alarmProperty)
 {
-    const auto spec = _alarmTriggerSpecs.constFind(alarmID);
-    if (spec == _alarmTriggerSpecs.constEnd())
+    const auto row = _alarmTriggerSpecs.constFind(alarmID);
+    if (row == _alarmTriggerSpecs.constEnd())
         return;
     _treatmentStatus.activeTopAlarm = alarmID;
     _treatmentStatus.activeAlarmProperty =
-        alarmProperty == kDefaultAlarmProperty ? spec->property : quint16(alarmProperty);
+        alarmProperty == kDefaultAlarmProperty ? row->property : quint16(alarmProperty);
 }
 
 void StateController::raiseAlarm(Alarm_List alarmID)
@@ -74,10 +74,10 @@ void StateController::handleAlarmStatusBroadcastData(Broadcast_Type BCType)
 {
     if (!_gates.alarmStatus.isDue(BCType))
         return;
-    const auto spec = _alarmTriggerSpecs.constFind(_treatmentStatus.activeTopAlarm);
-    if (spec == _alarmTriggerSpecs.constEnd())
+    const auto row = _alarmTriggerSpecs.constFind(_treatmentStatus.activeTopAlarm);
+    if (row == _alarmTriggerSpecs.constEnd())
         return;
-    queueSend({int(Can::ID_ALARM_STATUS_DATA), int(Can::eChlid_TD_Alarm), quint32(spec->priority),
+    queueSend({int(Can::ID_ALARM_STATUS_DATA), int(Can::eChlid_TD_Alarm), quint32(row->priority),
                int(_treatmentStatus.activeTopAlarm), quint32(0), int(_treatmentStatus.activeAlarmProperty)});
 }
 
