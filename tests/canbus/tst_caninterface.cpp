@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "StderrCapture.h"
 #include "CanInterface.h"
 #include "CommandLine.h"
 #include "LogSpy.h"
@@ -65,39 +66,6 @@ QCanBusFrame stamped(quint32 id, const QByteArray &payload, qint64 seconds, qint
     frame.setTimeStamp(QCanBusFrame::TimeStamp(seconds, micro));
     return frame;
 }
-
-// Everything written to standard error while it lives.
-class StderrCapture
-{
-public:
-    StderrCapture()
-    {
-        _file.open();
-        std::fflush(stderr);
-        _saved = ::dup(STDERR_FILENO);
-        ::dup2(_file.handle(), STDERR_FILENO);
-    }
-    ~StderrCapture() { restore(); }
-    QByteArray text()
-    {
-        restore();
-        _file.seek(0);
-        return _file.readAll();
-    }
-
-private:
-    void restore()
-    {
-        if (_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(_saved, STDERR_FILENO);
-        ::close(_saved);
-        _saved = -1;
-    }
-    QTemporaryFile _file;
-    int _saved = -1;
-};
 
 } // namespace
 
@@ -311,7 +279,7 @@ void TestCanInterface::traceWrittenToStandardError()
     {
         StderrCapture capture;
         service.onFrameTransmit(stamped(0x040, bytes({0xA5, 0x02}), 0, 0));
-        text = capture.text();
+        text = capture.take();
     }
     service.enableConsoleOut(false);
     const QString expected = QStringLiteral("Tx:%1          0.0000   ---  64 %2.02\n").arg(count).arg(kYellowA5);

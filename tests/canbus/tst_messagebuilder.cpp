@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "StderrCapture.h"
 #include "LogSpy.h"
 #include "MessageBuilder.h"
 #include "crc.h"
@@ -14,44 +15,6 @@
 using Can::MessageBuilder;
 
 namespace {
-
-// Redirects the process's standard error into a file while it lives, so the
-// console trace of frames can be compared byte for byte.
-class StderrCapture
-{
-public:
-    StderrCapture()
-    {
-        if (!_file.open())
-            return;
-        std::fflush(stderr);
-        _saved = ::dup(STDERR_FILENO);
-        if (_saved >= 0)
-            ::dup2(_file.handle(), STDERR_FILENO);
-    }
-    ~StderrCapture() { restore(); }
-
-    QByteArray take()
-    {
-        restore();
-        _file.seek(0);
-        return _file.readAll();
-    }
-
-private:
-    void restore()
-    {
-        if (_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(_saved, STDERR_FILENO);
-        ::close(_saved);
-        _saved = -1;
-    }
-
-    QTemporaryFile _file;
-    int _saved = -1;
-};
 
 FrameList frames(quint16 id, const QByteArray &payload, Sequence sequence)
 {

@@ -3,44 +3,12 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "StderrCapture.h"
 #include "FileHandler.h"
 
 using Storage::FileHandler;
 
 namespace {
-// Captures what is written to standard error while it lives.
-class StderrCapture
-{
-public:
-    StderrCapture()
-    {
-        std::fflush(stderr);
-        _saved = ::dup(2);
-        _file.open();
-        ::dup2(_file.handle(), 2);
-    }
-    ~StderrCapture() { restore(); }
-    QString text()
-    {
-        restore();
-        QFile in(_file.fileName());
-        in.open(QIODevice::ReadOnly);
-        return QString::fromLocal8Bit(in.readAll());
-    }
-
-private:
-    void restore()
-    {
-        if (_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(_saved, 2);
-        ::close(_saved);
-        _saved = -1;
-    }
-    QTemporaryFile _file;
-    int _saved = -1;
-};
 
 void makeFile(const QString &path, int size, const QDateTime &modified)
 {
