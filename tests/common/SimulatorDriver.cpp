@@ -1,5 +1,6 @@
 #include "SimulatorDriver.h"
 
+#include <QTest>
 #include <QtNumeric>
 
 #include "ApplicationController.h"
@@ -207,4 +208,17 @@ QByteArray encodedPayload(const QVariantList &values)
     for (const QVariant &value : values)
         bytes.append(Format::fromVariant(value));
     return bytes;
+}
+
+void SimulatorDriver::addDemoMenuStateRows()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << "Pre_Tx";
+    QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << "Blood_Prime";
+    QTest::newRow("Treatment") << int(CMD_MAIN_TX) << "Treatment";
+    QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << "Treatment_Rinseback";
+    QTest::newRow("Treatment_Recirculate") << int(CMD_RICIRCULATE) << "Treatment_Recirculate";
+    QTest::newRow("Treatment_End") << int(CMD_END_TX) << "Treatment_End";
+    QTest::newRow("Post_Tx") << int(CMD_POST_TX) << "Post_Tx";
 }

@@ -75,6 +75,10 @@ public:
     void confirmationResult(quint32 first, quint32 second);
 
     // Payload fields as the UI encodes them.
+    // Data rows "command"/"state" for every state a demo-menu command reaches
+    // besides Standby.
+    static void addDemoMenuStateRows();
+
     static QByteArray u32(quint32 value);
     static QByteArray f32(float value);
     // The payload bytes an outgoing action list is sent with.

@@ -352,15 +352,7 @@ private slots:
 
     void waterSampleIsEchoedInEveryStateButStandby_data()
     {
-        QTest::addColumn<int>("command");
-        QTest::addColumn<QString>("state");
-        QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << "Pre_Tx";
-        QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << "Blood_Prime";
-        QTest::newRow("Treatment") << int(CMD_MAIN_TX) << "Treatment";
-        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << "Treatment_Rinseback";
-        QTest::newRow("Treatment_Recirculate") << int(CMD_RICIRCULATE) << "Treatment_Recirculate";
-        QTest::newRow("Treatment_End") << int(CMD_END_TX) << "Treatment_End";
-        QTest::newRow("Post_Tx") << int(CMD_POST_TX) << "Post_Tx";
+        SimulatorDriver::addDemoMenuStateRows();
     }
 
     void waterSampleIsEchoedInEveryStateButStandby()
