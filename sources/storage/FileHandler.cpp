@@ -7,6 +7,7 @@
 #include <QStorageInfo>
 #include <QTextStream>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace Storage {
@@ -44,7 +45,22 @@ bool FileHandler::write(const QString &filePath, const QString &content, bool ap
     QTextStream out(&file);
     out << content;
     out.flush();
-    return out.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
+    if (out.status() == QTextStream::Ok && file.flush() && file.error() == QFileDevice::NoError)
+        return true;
+    // A full card fails here, after a good open: lost text is never silent.
+    errOut(QStringLiteral("Cannot write file (%1). %2.").arg(filePath, qt_error_string(errno)));
+    return false;
+}
+
+QString FileHandler::folderPath(const QString &base, const QString &sub)
+{
+    QString path = base;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    path += sub;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
 }
 
 bool FileHandler::makeFolder(const QString &path)
@@ -60,7 +76,8 @@ QFileInfoList FileHandler::find(const QString &path, const QStringList &nameFilt
     QDir dir(path);
     if (!dir.exists())
         return {};
-    return dir.entryInfoList(nameFilters, QDir::Files | QDir::NoDotAndDotDot, QDir::Time);
+    // Regular files only: a link is not a file of this folder.
+    return dir.entryInfoList(nameFilters, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Time);
 }
 
 quint64 FileHandler::totalSize(const QFileInfoList &files)

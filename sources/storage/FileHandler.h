@@ -16,6 +16,9 @@ public:
     static void errOut(const QString &message);
     static bool write(const QString &filePath, const QString &content, bool append = true);
     static bool makeFolder(const QString &path);
+    // base and sub joined by exactly one slash, ending in a slash: "/" and
+    // "log" give "/log/".
+    static QString folderPath(const QString &base, const QString &sub);
     static QFileInfoList find(const QString &path, const QStringList &nameFilters);
     static QFileInfoList find(const QString &path, const QStringList &nameFilters, quint8 percent);
     static quint64 totalSize(const QFileInfoList &files);

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QThread>
 #include <QtConcurrent>
@@ -137,15 +138,41 @@ void Logger::onLog(const QString &content, LogType type, bool timestamp)
     }
 }
 
+QString Logger::composeFileName(const QString &date, const QString &time, const QString &ext) const
+{
+    if (gLogLongName)
+        return date + _fileSeparator + time + _fileSeparator + _logFileNameHDSN + _fileSeparator + _logFileNameMode
+               + ext;
+    return date + _fileSeparator + QStringLiteral("rararoz") + ext;
+}
+
 QString Logger::fileName(LogType type) const
 {
     const LogType file = fileType(type);
-    const QString ext = _logFileNameExt.value(file);
-    const QString date = _logFileNameDate.value(file);
-    if (gLogLongName)
-        return date + _fileSeparator + _logFileNameTime.value(file) + _fileSeparator + _logFileNameHDSN
-               + _fileSeparator + _logFileNameMode + ext;
-    return date + _fileSeparator + QStringLiteral("rararoz") + ext;
+    return composeFileName(_logFileNameDate.value(file), _logFileNameTime.value(file), _logFileNameExt.value(file));
+}
+
+QStringList Logger::ownFileNames(const QString &ext) const
+{
+    // Both forms, whichever this run writes: earlier runs may have used the
+    // other. Every digit of a date or time stands for one digit.
+    const auto digits = [](QString format) {
+        return format.replace(QRegularExpression(QStringLiteral("[yMdHms]")), QStringLiteral("[0-9]"));
+    };
+    const QString mode = _logFileNameMode.isEmpty() ? _logFileNameMode_init : _logFileNameMode;
+    return {digits(QStringLiteral("yyyy_MM_dd")) + _fileSeparator + QStringLiteral("rararoz") + ext,
+            digits(QStringLiteral("yyyyMMdd")) + _fileSeparator + digits(_fileTimeFormat) + _fileSeparator
+                + _logFileNameHDSN + _fileSeparator + mode + ext};
+}
+
+Logger::Output &Logger::output(LogType type)
+{
+    return _outputs[fileType(type) == eLogAppED ? 0 : 1];
+}
+
+const Logger::Output &Logger::output(LogType type) const
+{
+    return _outputs[fileType(type) == eLogAppED ? 0 : 1];
 }
 
 void Logger::announceFinishedFile(LogType type, const QString &name)
@@ -192,7 +219,8 @@ void Logger::log(const QString &content, LogType type, bool timestamp)
     line.replace(QChar(0), QLatin1Char('0'));
 
     _logFileName = folder + name;
-    if (!FileHandler::write(_logFileName, line + QStringLiteral("\r\n"), true))
+    Output &out = output(type);
+    if (!out.file.append(out.folder, name, (line + QStringLiteral("\r\n")).toUtf8()))
         emit didLogIOFail();
 
     if (_enableConsoleOut)
@@ -212,6 +240,7 @@ void Logger::checkLogPath()
 
 void Logger::setLogBasePath(bool useTemp)
 {
+    _ownerOnlyFolders = useTemp;
     if (useTemp) {
         _dir.setPath(gStandard_tmp());
         FileHandler::errOut(QStringLiteral("temp location used for events logging (%1)").arg(_dir.path()));
@@ -227,26 +256,23 @@ bool Logger::setLogPath()
     // The service folder is not made when the event folder could not be, but
     // it is still recorded: its lines then fail visibly instead of landing in
     // whatever the working folder happens to be.
-    _logPathNames[eLogDebug] = logBase() + _logBasePathNames.value(eLogDebug);
+    _logPathNames[eLogDebug] = FileHandler::folderPath(_dir.path(), _logBasePathNames.value(eLogDebug));
+    output(eLogDebug).folder.setPath(_logPathNames[eLogDebug]);
     return false;
-}
-
-QString Logger::logBase() const
-{
-    QString base = _dir.path();
-    if (base.endsWith(QLatin1Char('/')) && base.size() > 1)
-        base.chop(1);
-    return base + QLatin1Char('/');
 }
 
 bool Logger::setLogPath(LogType type)
 {
     if (type == eLogTrtmt)
         return true;
-    const QString folder = logBase() + _logBasePathNames.value(type);
+    const QString folder = FileHandler::folderPath(_dir.path(), _logBasePathNames.value(type));
     _logPathNames[type] = folder;
-    if (!FileHandler::makeFolder(folder))
+    LogFolder &logFolder = output(type).folder;
+    if (!logFolder.open(folder, _ownerOnlyFolders)) {
+        // Its lines then fail, each raising didLogIOFail.
+        FileHandler::errOut(logFolder.why());
         return false;
+    }
     emit didLogPathSet(type, folder);
     return true;
 }
@@ -263,7 +289,6 @@ int Logger::removeLogs(LogType type)
 {
     emit didLog(QStringLiteral("Initializing log clean up"), eLogDebug, true);
     const QList<LogType> types = type == eLogFiles ? QList<LogType>{eLogAppED, eLogDebug, eLogCloud} : QList<LogType>{type};
-    const QDate today = now().date();
     int count = 0;
     for (const LogType current : types) {
         const quint16 percent = _logTypeMaxUsageLimit.value(current);
@@ -271,33 +296,46 @@ int Logger::removeLogs(LogType type)
             emit didRetentionLogCS(quint8(percent));
             continue;
         }
-        const QString folder = logPath(current);
-        const QString ext = _logFileNameExt.value(current);
-        const QFileInfoList files = FileHandler::find(folder, {QStringLiteral("*.*")}, quint8(percent));
-        count = files.size();
-        if (files.isEmpty()) {
-            emit didLog(QStringLiteral("No log file to delete for type(%1) more than %2% limit from folder %3")
-                            .arg(ext).arg(percent).arg(folder),
-                        eLogDebug, true);
-            continue;
-        }
-        emit didLog(QStringLiteral("Removing %1 logs of type (%2) more than %3% limit from folder %4")
-                        .arg(count).arg(ext).arg(percent).arg(folder),
-                    eLogDebug, true);
-        for (const QFileInfo &info : files) {
-            if (!info.isWritable()) {
-                emit didLog(QStringLiteral("Log %1 cannot be deleted").arg(info.fileName()), eLogDebug, true);
-            } else if (info.lastModified().date() == today) {
-                emit didLog(QStringLiteral("Current day log %1 cannot be deleted").arg(info.fileName()), eLogDebug, true);
-            } else {
-                const QString path = folder + info.fileName();
-                const bool removed = QFile::remove(path);
-                emit didLog((removed ? QStringLiteral("Removing %1 succeeded") : QStringLiteral("Removing %1 failed")).arg(path),
-                            eLogDebug, true);
-            }
-        }
+        count = removeOwnLogs(current, percent);
     }
     return count;
+}
+
+int Logger::removeOwnLogs(LogType type, quint16 percent)
+{
+    // Only this service's own files of the type count and go: never anything
+    // else in the folder, never a link, never through a refused folder.
+    const QString folder = logPath(type);
+    const QString ext = _logFileNameExt.value(type);
+    const LogFolder &logFolder = output(type).folder;
+    const QFileInfoList files = folder.isEmpty() // a type without a folder of its own
+                                    ? QFileInfoList()
+                                    : FileHandler::select(logFolder.files(ownFileNames(ext)), logFolder.volumeBytes(),
+                                                          quint8(percent));
+    if (files.isEmpty()) {
+        emit didLog(QStringLiteral("No log file to delete for type(%1) more than %2% limit from folder %3")
+                        .arg(ext).arg(percent).arg(folder),
+                    eLogDebug, true);
+        return 0;
+    }
+    emit didLog(QStringLiteral("Removing %1 logs of type (%2) more than %3% limit from folder %4")
+                    .arg(files.size()).arg(ext).arg(percent).arg(folder),
+                eLogDebug, true);
+    const QDate today = now().date();
+    for (const QFileInfo &info : files) {
+        if (!info.isWritable()) {
+            emit didLog(QStringLiteral("Log %1 cannot be deleted").arg(info.fileName()), eLogDebug, true);
+        } else if (info.lastModified().date() == today) {
+            emit didLog(QStringLiteral("Current day log %1 cannot be deleted").arg(info.fileName()), eLogDebug, true);
+        } else {
+            const QString path = folder + info.fileName();
+            emit didLog((logFolder.remove(info.fileName()) ? QStringLiteral("Removing %1 succeeded")
+                                                           : QStringLiteral("Removing %1 failed"))
+                            .arg(path),
+                        eLogDebug, true);
+        }
+    }
+    return files.size();
 }
 
 void Logger::onRemoveLogs()

@@ -7,8 +7,11 @@
 #include <QMutex>
 #include <QObject>
 
+#include <array>
 #include <functional>
 
+#include "LogFile.h"
+#include "LogFolder.h"
 #include "Singleton.h"
 
 class QThread;
@@ -83,10 +86,20 @@ private:
     void setLogBasePath(bool useTemp);
     bool setLogPath();
     bool setLogPath(LogType type);
-    QString logBase() const;
     QString fileName(LogType type) const;
+    QString composeFileName(const QString &date, const QString &time, const QString &ext) const;
+    QStringList ownFileNames(const QString &ext) const;
     void announceFinishedFile(LogType type, const QString &name);
     QDateTime now() const;
+    int removeOwnLogs(LogType type, quint16 percent);
+
+    // Where the lines of a kind of file go: its folder and its open file.
+    struct Output {
+        LogFolder folder;
+        LogFile file;
+    };
+    Output &output(LogType type);
+    const Output &output(LogType type) const;
 
     bool _logStorageReady = true;
     const QString _headerA = QStringLiteral(
@@ -94,6 +107,9 @@ private:
         "21,22,23,24,25,26,27,28,29,30,31,32,33,34,35,36,37,38,39,40");
     const QString _headerD = QStringLiteral("TimeStamp,Description");
     QDir _dir;
+    // Folders made under the world-writable temporary base are private.
+    bool _ownerOnlyFolders = false;
+    std::array<Output, 2> _outputs; // event log, service log
     const QString _logFileNameHDSN = QStringLiteral("BootPOST");
     const QString _logFileNameMode_init = QStringLiteral("NoRunning");
     QString _logFileNameMode;

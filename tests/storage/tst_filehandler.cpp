@@ -1,12 +1,15 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "StderrCapture.h"
 #include "FileHandler.h"
+#include "LogFolder.h"
 
 using Storage::FileHandler;
+using Storage::LogFolder;
 
 namespace {
 
@@ -61,6 +64,88 @@ private slots:
         const QString text = capture.text();
         QCOMPARE(text.count("same failure"), 3);
         QCOMPARE(text.count("reset"), 1);
+    }
+
+    void folderPath_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("root") << "/" << "/log/";
+        QTest::newRow("with slash") << "/tmp/" << "/tmp/log/";
+        QTest::newRow("without slash") << "/tmp" << "/tmp/log/";
+        QTest::newRow("relative") << "run/demo" << "run/demo/log/";
+    }
+
+    void folderPath()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, expected);
+        QCOMPARE(FileHandler::folderPath(base, "log/"), expected);
+    }
+
+    // What a log folder under someone else's control may hold: the folder
+    // itself a link, or owned by another user, is refused with its reason
+    // and nothing is created or touched behind it.
+    void logFolderRefusesLinksAndStrangers_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("missing: made private") << "missing" << "";
+        QTest::newRow("own folder") << "own" << "";
+        QTest::newRow("link to a folder") << "link" << "is a symbolic link: not used";
+        QTest::newRow("another user's folder") << "foreign" << "belongs to another user (uid 65534): not used";
+    }
+
+    void logFolderRefusesLinksAndStrangers()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("service");
+        QVERIFY(QDir(dir.path()).mkdir("elsewhere"));
+        if (setup == "own")
+            QVERIFY(QDir(dir.path()).mkdir("service"));
+        if (setup == "link")
+            QVERIFY(QFile::link(dir.filePath("elsewhere"), path));
+        if (setup == "foreign") {
+            QVERIFY(QDir(dir.path()).mkdir("service"));
+            if (::chown(QFile::encodeName(path).constData(), 65534, 65534) != 0)
+                QSKIP("changing a folder's owner needs root");
+        }
+        LogFolder folder;
+        QCOMPARE(folder.open(path + '/', true), why.isEmpty());
+        QVERIFY2(why.isEmpty() ? folder.why().isEmpty() : folder.why().endsWith(why), qPrintable(folder.why()));
+        QCOMPARE(folder.isOpen(), why.isEmpty());
+        QCOMPARE(folder.openForAppend("2026_01_01_rararoz.err") >= 0, why.isEmpty());
+        QVERIFY(QDir(dir.filePath("elsewhere")).isEmpty());
+        struct stat info {};
+        if (setup == "missing")
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0u, 0700u);
+    }
+
+    void logFolderListsOnlyOwnRegularFiles()
+    {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkdir("service");
+        QDir(dir.path()).mkdir("service/2026_01_04_rararoz.err");
+        const QDateTime now = QDateTime::currentDateTime();
+        makeFile(dir.filePath("service/2026_01_01_rararoz.err"), 10, now.addDays(-3));
+        makeFile(dir.filePath("service/20260102_101010_BootPOST_NoRunning.err"), 10, now.addDays(-2));
+        makeFile(dir.filePath("service/notes.txt"), 10, now.addDays(-9));
+        makeFile(dir.filePath("service/2026_01_02_RARAROZ.err"), 10, now.addDays(-9));
+        makeFile(dir.filePath("precious.db"), 10, now.addDays(-9));
+        QVERIFY(QFile::link(dir.filePath("precious.db"), dir.filePath("service/2026_01_03_rararoz.err")));
+        LogFolder folder;
+        QVERIFY(folder.open(dir.filePath("service/"), false));
+        QStringList names;
+        for (const QFileInfo &info : folder.files({"[0-9][0-9][0-9][0-9]_[0-9][0-9]_[0-9][0-9]_rararoz.err",
+                                                   "[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]_*_BootPOST_NoRunning.err"}))
+            names << info.fileName();
+        QCOMPARE(names, (QStringList{"20260102_101010_BootPOST_NoRunning.err", "2026_01_01_rararoz.err"}));
+        // A link is removed as a link; what it points at stays.
+        QVERIFY(folder.remove("2026_01_03_rararoz.err"));
+        QVERIFY(QFile::exists(dir.filePath("precious.db")));
+        QVERIFY(folder.volumeBytes() > 0);
     }
 
     void makeFolder()

@@ -2,20 +2,26 @@
 
 #include <atomic>
 
+#include <sys/statvfs.h>
+
 #include "CommandLine.h"
 #include "LogSpy.h"
 #include "Logger.h"
+#include "StderrCapture.h"
 #include "Threads.h"
 
 using Storage::Logger;
 
 // The logger on its own thread, writing into a temporary folder, with a clock
-// the test moves across midnight.
+// the test moves across midnight. Run in a small file system of its own where
+// the machine allows (RARAROZ_SMALL_FS, see run-isolated), so that a full card
+// can be tried too.
 class tst_Logger : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir _dir;
+    QTemporaryDir _dir{smallFileSystem().isEmpty() ? QDir::tempPath() + "/tst_logger-XXXXXX"
+                                                   : smallFileSystem() + "/logs-XXXXXX"};
     std::atomic<qint64> _nowMs{QDateTime(QDate(2026, 3, 14), QTime(23, 59, 58, 500)).toMSecsSinceEpoch()};
 
     // Every line sent so far has been handled (twice: a line may send another).
@@ -34,6 +40,28 @@ class tst_Logger : public QObject
     }
 
     QDateTime now() const { return QDateTime::fromMSecsSinceEpoch(_nowMs.load()); }
+    QString serviceFile() const { return "service/" + now().toString("yyyy_MM_dd") + "_rararoz.err"; }
+
+    // A tmpfs made for this test only: never fill anything bigger.
+    static QString smallFileSystem()
+    {
+        const QString path = qEnvironmentVariable("RARAROZ_SMALL_FS");
+        struct statvfs volume {};
+        if (path.isEmpty() || ::statvfs(QFile::encodeName(path).constData(), &volume) != 0
+            || quint64(volume.f_blocks) * volume.f_frsize > 16u * 1024 * 1024)
+            return QString();
+        return path;
+    }
+
+    static void makeFile(const QString &path, int size, const QDateTime &modified)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(QByteArray(size, 'x')), qint64(size));
+        file.close();
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
 
 private slots:
     void initTestCase()
@@ -134,6 +162,83 @@ private slots:
         QVERIFY(service.contains("ready again"));
     }
 
+    void plantedLinkUnderADaysNameIsNotFollowed()
+    {
+        // Tomorrow's name made a link to a file elsewhere: the line fails
+        // visibly and the file behind the link is left as it was.
+        const QString target = _dir.filePath("precious.db");
+        makeFile(target, 8, now());
+        const QString tomorrow = "service/" + now().addDays(1).toString("yyyy_MM_dd") + "_rararoz.err";
+        QVERIFY(QFile::link(target, _dir.filePath(tomorrow)));
+        QSignalSpy failed(&Logger::I(), &Logger::didLogIOFail);
+        StderrCapture capture;
+        _nowMs += 24 * 3600 * 1000;
+        emit Logger::I().didLog("through the link", Logger::eLogDebug, true);
+        drain();
+        QVERIFY(failed.count() >= 1);
+        QVERIFY(capture.text().contains("Cannot open file for write (" + _dir.filePath(tomorrow) + ")"));
+        QCOMPARE(read("precious.db"), QString(8, 'x'));
+
+        QVERIFY(QFile::remove(_dir.filePath(tomorrow)));
+        emit Logger::I().didLog("after the link", Logger::eLogDebug, true);
+        drain();
+        QVERIFY(read(tomorrow).endsWith(",after the link\r\n"));
+    }
+
+    void fullCardIsReportedAndWritingResumes()
+    {
+        if (smallFileSystem().isEmpty())
+            QSKIP("a full card needs a small file system of the test's own (private mount namespace)");
+        emit Logger::I().didLog("before the card fills", Logger::eLogDebug, true);
+        drain();
+        QFile filler(smallFileSystem() + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(64 * 1024, 'f')) > 0 && filler.flush()) {
+        }
+        filler.close();
+
+        QSignalSpy failed(&Logger::I(), &Logger::didLogIOFail);
+        StderrCapture capture;
+        // Longer than a page, so the file has to grow.
+        emit Logger::I().didLog(QString(16 * 1024, 'L'), Logger::eLogDebug, true);
+        drain();
+        QCOMPARE(failed.count(), 1);
+        const QString text = capture.text();
+        QVERIFY2(text.contains("Cannot write file (" + _dir.filePath(serviceFile()) + "). No space left on device."),
+                 qPrintable(text));
+
+        QVERIFY(filler.remove());
+        emit Logger::I().didLog("after space returned", Logger::eLogDebug, true);
+        drain();
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(read(serviceFile()).endsWith(",after space returned\r\n"));
+    }
+
+    void cleanUpRemovesOnlyOwnOldFiles()
+    {
+        if (smallFileSystem().isEmpty())
+            QSKIP("over the share needs a small file system of the test's own (private mount namespace)");
+        // 1 MiB: the service log's 15 % share is 157,286 bytes. Three old own
+        // files of 60,000 bytes are over it by the oldest one; a stranger's
+        // older, bigger file and a link named like an own file do not count.
+        const QDateTime march = QDateTime(QDate(2026, 3, 1), QTime(12, 0));
+        makeFile(_dir.filePath("service/notes.txt"), 100000, march.addDays(-20));
+        makeFile(_dir.filePath("customer.db"), 100000, march.addDays(-20));
+        QVERIFY(QFile::link(_dir.filePath("customer.db"), _dir.filePath("service/2026_02_01_rararoz.err")));
+        makeFile(_dir.filePath("service/2026_03_01_rararoz.err"), 60000, march);
+        makeFile(_dir.filePath("service/2026_03_02_rararoz.err"), 60000, march.addDays(1));
+        makeFile(_dir.filePath("service/20260303_101010_BootPOST_NoRunning.err"), 60000, march.addDays(2));
+
+        LogSpy spy;
+        QCOMPARE(Logger::I().removeLogs(Logger::eLogDebug), 1);
+        QCOMPARE(spy.count("Removing " + _dir.filePath("service/2026_03_01_rararoz.err") + " succeeded"), 1);
+        QVERIFY(!QFile::exists(_dir.filePath("service/2026_03_01_rararoz.err")));
+        for (const char *kept : {"service/2026_03_02_rararoz.err", "service/20260303_101010_BootPOST_NoRunning.err",
+                                 "service/notes.txt", "customer.db"})
+            QVERIFY2(QFile::exists(_dir.filePath(kept)), kept);
+        QVERIFY(QFileInfo(_dir.filePath("service/2026_02_01_rararoz.err")).isSymLink());
+    }
+
     void cleanUpKeepsTodaysFiles()
     {
         // A type's files beyond its share are removed oldest first, but never
@@ -156,7 +261,7 @@ private slots:
             emit Logger::I().didLog(QStringLiteral("stopping %1").arg(i), Logger::eLogDebug, true);
         Threads::quitThread(Threads::_Logger_Thread);
         QVERIFY(Threads::_Logger_Thread.isFinished());
-        const QString service = read("service/2026_03_15_rararoz.err");
+        const QString service = read(serviceFile());
         QVERIFY(service.contains("stopping 0\r\n"));
         QVERIFY(service.contains("stopping 99\r\n"));
     }
