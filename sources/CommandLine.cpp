@@ -197,7 +197,14 @@ void commandlineParse(const QStringList &arguments)
     parser.addOption(settingsPath);
     parser.addOption(logPath);
 
-    if (!parser.parse(arguments)) {
+    const bool parsed = parser.parse(arguments);
+    // Where the bus, the configuration and the logs are is kept even when
+    // another option fails: one typo must not move the logs or the bus.
+    if (parser.isSet(canPlugin) && !parser.value(canPlugin).isEmpty())
+        gCanPlugin = parser.value(canPlugin);
+    gSettingsPath = asFolder(parser.value(settingsPath));
+    gLogPath = asFolder(parser.value(logPath));
+    if (!parsed) {
         gParserErrorText = parser.errorText();
         printParseFailure(gParserErrorText, arguments);
         return;
@@ -233,18 +240,19 @@ void commandlineParse(const QStringList &arguments)
         bool ok = false;
         const int interval = parser.value(fakeInterval).toInt(&ok, 10);
         if (ok) {
-            gFakeInterval = interval;
+            // No timer runs at zero or less: that is test mode off.
+            if (interval > 0)
+                gFakeInterval = interval;
+            else
+                qDebug().noquote() << QStringLiteral("Test fake message interval %1 ignored: the test mode needs "
+                                                     "an interval above 0 ms")
+                                          .arg(interval);
             gFakeData = parser.isSet(fakeMessage) ? parser.value(fakeMessage).toLatin1() : QByteArray(gFakeData_default);
             if (parser.isSet(fakeSeqAtBegin))
                 gFakeSeqAtBegin = true;
             gFakeData = QByteArray::fromHex(gFakeData);
         }
     }
-
-    if (parser.isSet(canPlugin) && !parser.value(canPlugin).isEmpty())
-        gCanPlugin = parser.value(canPlugin);
-    gSettingsPath = asFolder(parser.value(settingsPath));
-    gLogPath = asFolder(parser.value(logPath));
 }
 
 QString composeVersion(QString major, QString minor, QString micro, QString build, QString branch, int revision)

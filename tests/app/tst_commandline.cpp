@@ -96,6 +96,7 @@ private slots:
         QTest::newRow("data without interval") << QStringList{"-f", "0102"} << 0 << QByteArray() << false;
         QTest::newRow("interval not a number") << QStringList{"-i", "abc", "-b"} << 0 << QByteArray() << false;
         QTest::newRow("zero interval") << QStringList{"-i", "0"} << 0 << QByteArray(1, '\0') << false;
+        QTest::newRow("negative interval") << QStringList{"-i", "-5", "-b"} << 0 << QByteArray(1, '\0') << true;
         QTest::newRow("sequence at begin") << QStringList{"-i", "250", "-b"} << 250 << QByteArray(1, '\0') << true;
         QTest::newRow("non-hex skipped") << QStringList{"-i", "10", "-f", "01:zz:02"} << 10
                                          << QByteArray::fromHex("0102") << false;
@@ -113,20 +114,25 @@ private slots:
         QCOMPARE(gFakeSeqAtBegin, seqAtBegin);
     }
 
+    // The spec's options go back to their defaults; where the bus, the
+    // configuration and the logs are stays as given.
     void parseFailureKeepsDefaults_data()
     {
         QTest::addColumn<QStringList>("options");
-        QTest::newRow("unknown option") << QStringList{"-c", "--bogus"};
-        QTest::newRow("missing value") << QStringList{"-c", "-A"};
+        QTest::newRow("unknown option") << QStringList{"-c", "--log-path", "/logs", "--bogus"};
+        QTest::newRow("missing value") << QStringList{"--log-path", "/logs", "-c", "-A"};
     }
 
     void parseFailureKeepsDefaults()
     {
         QFETCH(QStringList, options);
-        parse(options);
+        parse(QStringList{"--can-plugin", "virtualcan", "--settings-path", "config"} + options);
         QVERIFY(!gParserErrorText.isEmpty());
         QVERIFY(!gConsoleoutCanInterface);
         QCOMPARE(gActiveCANBus, QStringLiteral("can0"));
+        QCOMPARE(gLogPath, QStringLiteral("/logs/"));
+        QCOMPARE(gCanPlugin, QStringLiteral("virtualcan"));
+        QCOMPARE(gSettingsPath, QStringLiteral("config/"));
     }
 
     void extraOptions()

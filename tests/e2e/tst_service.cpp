@@ -88,18 +88,25 @@ private slots:
         QVERIFY(service.waitForOutput("Command Line Parser failed !!!"));
         QVERIFY(service.waitForOutput("POST DONE"));
         QCOMPARE(service.stop(SIGTERM), 0);
-        // A failed parse leaves every option at its default, the log folder
-        // included: the line lands in the standard service log.
-        QFile log("/tmp/service/" + QDate::currentDate().toString("yyyy_MM_dd") + "_rararoz.err");
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(QString::fromUtf8(log.readAll()).contains("Command-line arguments process failed:" + error));
+        // A failed parse keeps where the logs go: the line is in this run's log.
+        QVERIFY(service.logText("service").contains("Command-line arguments process failed:" + error));
+    }
+
+    void invalidValuesIgnored_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("not a bus, not a number") << QStringList{"-A", "eth0", "-i", "abc"} << "CAN int can0";
+        QTest::newRow("negative interval") << QStringList{"-i", "-5"} << "Test fake message interval -5 ignored";
     }
 
     void invalidValuesIgnored()
     {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, said);
         ServiceProcess service;
-        QVERIFY(service.start({"-A", "eth0", "-i", "abc"}));
-        QVERIFY(service.waitForOutput("CAN int can0"));
+        QVERIFY(service.start(arguments));
+        QVERIFY(service.waitForOutput(said));
         QVERIFY(service.waitForLog("service", "ApplicationPOST Done"));
         QVERIFY(!service.output().contains("TEST MODE"));
         QCOMPARE(service.stop(SIGTERM), 0);
@@ -114,23 +121,44 @@ private slots:
         QCOMPARE(service.stop(SIGTERM), 0);
     }
 
-    void unwritableLogFolderKeepsRunning()
+    // A log folder that cannot be made or may not be used: one standard-error
+    // line says why, the lines meant for it fail visibly (never written
+    // anywhere else, such as the working folder or through a link), and the
+    // service runs on and still stops cleanly.
+    void unusableLogFolderKeepsRunning_data()
     {
-        // A log folder that cannot be made: the standard-error line, and the
-        // service runs on and still stops cleanly.
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("cannot be made") << "file in the way" << "Cannot create folder %1/log/";
+        QTest::newRow("a link to someone's folder") << "link" << "Log folder %1/service/ is a symbolic link: not used";
+    }
+
+    void unusableLogFolderKeepsRunning()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, said);
         QTemporaryDir dir;
-        QFile blocker(dir.filePath("blocked"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        const QString base = dir.filePath("base");
+        QVERIFY(QDir(dir.path()).mkpath("customer"));
+        QFile precious(dir.filePath("customer/customer.db"));
+        QVERIFY(precious.open(QIODevice::WriteOnly));
+        precious.close();
+        if (setup == "link") {
+            QVERIFY(QDir(dir.path()).mkpath("base"));
+            QVERIFY(QFile::link(dir.filePath("customer"), base + "/service"));
+        } else {
+            QFile blocker(base);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
         ServiceProcess service;
-        service.setArguments({"--log-path", dir.filePath("blocked"), "--can-plugin", "virtualcan"});
+        service.setArguments({"--log-path", base, "--can-plugin", "virtualcan"});
         service.process().start();
         QVERIFY(service.process().waitForStarted());
-        QVERIFY(service.waitForOutput("Cannot create folder " + dir.filePath("blocked") + "/log/"));
+        QVERIFY(service.waitForOutput(said.arg(base)));
         QVERIFY(service.waitForOutput("POST DONE"));
-        // Lines are never written anywhere else, such as the working folder.
-        QVERIFY(service.waitForOutput("Cannot open file for write (" + dir.filePath("blocked") + "/service/"));
+        QVERIFY(service.waitForOutput("Cannot open file for write (" + base + "/service/"));
         QCOMPARE(service.stop(SIGTERM), 0);
+        QCOMPARE(QDir(dir.filePath("customer")).entryList(QDir::Files), QStringList{"customer.db"});
     }
 };
 
