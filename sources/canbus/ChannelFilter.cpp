@@ -80,6 +80,20 @@ bool ChannelFilter::accept(quint32 channel, const QByteArray &payload)
     return group == eChannel_Listens;
 }
 
+bool ChannelFilter::acceptFormat(const QCanBusFrame &frame)
+{
+    if (frame.frameType() == QCanBusFrame::DataFrame && !frame.hasExtendedFrameFormat())
+        return true;
+    QString kind = frame.frameType() == QCanBusFrame::RemoteRequestFrame ? QStringLiteral("remote request")
+                   : frame.frameType() == QCanBusFrame::DataFrame        ? QStringLiteral("data")
+                   : frame.frameType() == QCanBusFrame::ErrorFrame       ? QStringLiteral("error")
+                                                                         : QStringLiteral("invalid");
+    kind = frame.hasExtendedFrameFormat() ? QStringLiteral("Extended ") + kind : kind.at(0).toUpper() + kind.mid(1);
+    log(QStringLiteral("Unexpected Frame Format\r\n%1 frame %2").arg(kind, frameText(frame.frameId(), frame.payload())),
+        ++_otherFormats);
+    return false;
+}
+
 QString ChannelFilter::frameText(quint32 channel, const QByteArray &payload)
 {
     return QStringLiteral("%1 -- %2")
@@ -89,9 +103,13 @@ QString ChannelFilter::frameText(quint32 channel, const QByteArray &payload)
 
 void ChannelFilter::log(const QString &title, quint32 channel, const QByteArray &payload, quint64 count) const
 {
+    log(title + QStringLiteral("\r\n") + frameText(channel, payload), count);
+}
+
+void ChannelFilter::log(QString line, quint64 count) const
+{
     if (count % _logEvery != 1)
         return;
-    QString line = title + QStringLiteral("\r\n") + frameText(channel, payload);
     if (count > 1)
         line += QStringLiteral(" (%1 frames)").arg(count);
     LOG_DEBUG(line);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCanBusFrame>
 #include <QHash>
 #include <QString>
 
@@ -35,6 +36,12 @@ public:
     // passed on. The payload is taken as it is, whatever its length.
     bool accept(quint32 channel, const QByteArray &payload);
 
+    // Only standard-format data frames are frames of this protocol: a remote
+    // request, an extended identifier (0x041 there is not channel 0x041) or
+    // an error frame is counted and ignored, with one throttled line.
+    bool acceptFormat(const QCanBusFrame &frame);
+    quint64 otherFormatCount() const { return _otherFormats; }
+
     // The text after the line's title: channel in 3 upper-case hex digits,
     // " -- " and the payload bytes in lower-case hex separated by blanks.
     static QString frameText(quint32 channel, const QByteArray &payload);
@@ -43,8 +50,12 @@ public:
 
 private:
     void log(const QString &title, quint32 channel, const QByteArray &payload, quint64 count) const;
+    // Logs the line for a thing's first frame, then for every _logEvery-th
+    // with the count so far.
+    void log(QString line, quint64 count) const;
 
     QHash<quint32, quint64> _counts; // frames seen per logged channel
+    quint64 _otherFormats = 0;       // frames not in the standard data format
 };
 
 } // namespace Can

@@ -65,19 +65,21 @@ void FrameInterface::onFrameReceive(const QCanBusFrame &frame)
 {
     // A misbehaving plug-in may hand over more than 8 bytes; the payload goes
     // on as it is and the message framing reads only the first 8.
+    if (!_channelFilter.acceptFormat(frame))
+        return;
     const QByteArray payload = frame.payload();
     if (_channelFilter.accept(frame.frameId(), payload))
         emit didFrameReceive(static_cast<Can_Id>(frame.frameId()), payload);
 }
 
-void FrameInterface::onFrameTransmit(Can_Id can_Id, const QByteArray &data)
+void FrameInterface::onFrameTransmit(Can_Id can_Id, const FrameList &frames)
 {
-    appendHead(can_Id, data);
+    appendHead(can_Id, frames);
 }
 
-void FrameInterface::appendHead(Can_Id can_Id, const QByteArray &data)
+void FrameInterface::appendHead(Can_Id can_Id, const FrameList &frames)
 {
-    _txQueue.append(Frame{can_Id, data});
+    _txQueue.append(can_Id, frames);
 }
 
 void FrameInterface::onFrameWritten(qint64 framesCount)

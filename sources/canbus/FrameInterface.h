@@ -51,7 +51,8 @@ public slots:
     void quit();
     void onFrameReceive(const QCanBusFrame &frame);
     void onFrameWritten(qint64 framesCount);
-    void onFrameTransmit(Can::Can_Id can_Id, const QByteArray &data);
+    // The frames of one message, queued whole or dropped whole.
+    void onFrameTransmit(Can::Can_Id can_Id, const FrameList &frames);
     // The device's result for the frame last handed to it.
     void onFrameTransmitResult(bool ok);
 
@@ -61,7 +62,7 @@ protected:
 private:
     void initThread(QThread &thread);
     void quitThread();
-    void appendHead(Can_Id can_Id, const QByteArray &data);
+    void appendHead(Can_Id can_Id, const FrameList &frames);
     void trnsmtHead();
     bool transmitFrame(Can_Id can_Id, const QByteArray &data);
 

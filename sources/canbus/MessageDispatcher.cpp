@@ -205,9 +205,7 @@ bool MessageDispatcher::actionTransmit(const QVariantList &actions, Sequence seq
     FrameList frames;
     if (!_builder.buildFrames(quint16(actionId), payload, frames, sequence))
         return false;
-    const auto target = static_cast<Can_Id>(channel);
-    for (const QByteArray &frame : qAsConst(frames))
-        emit didFrameTransmit(target, frame);
+    emit didFrameTransmit(static_cast<Can_Id>(channel), frames);
     return true;
 }
 
@@ -218,8 +216,7 @@ void MessageDispatcher::onActionTransmit(const QVariantList &actions)
 
 void MessageDispatcher::onFramesTransmit(Can_Id channel, Sequence /*sequence*/, const FrameList &frames)
 {
-    for (const QByteArray &frame : frames)
-        emit didFrameTransmit(channel, frame);
+    emit didFrameTransmit(channel, frames);
 }
 
 void MessageDispatcher::onFailedTransmit(Sequence sequence)

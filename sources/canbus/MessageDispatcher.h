@@ -35,7 +35,9 @@ public:
     bool actionTransmit(const QVariantList &actions, Sequence sequence);
 
 signals:
-    void didFrameTransmit(Can_Id channel, const QByteArray &frame);
+    // The frames of one outgoing message, first frame first: the frame
+    // interface queues a message whole or not at all.
+    void didFrameTransmit(Can_Id channel, const FrameList &frames);
     void didAcknowReceive(Sequence sequence);
     void didAcknowTransmit(Can_Id channel, Sequence sequence, const FrameList &frames);
     void didFailedTransmit(Sequence sequence);

@@ -9,19 +9,26 @@ namespace {
 constexpr quint32 kDropCounterLast = 4294967294u;
 } // namespace
 
-bool TransmitQueue::append(const Frame &frame)
+bool TransmitQueue::append(Can_Id can_Id, const FrameList &frames)
 {
-    if (_txFrameList.size() < _txFrameList_Max) {
-        _txFrameList.append(frame);
+    if (_txFrameList.size() + frames.size() <= _txFrameList_Max) {
+        for (const QByteArray &data : frames)
+            _txFrameList.append(Frame{can_Id, data});
         return true;
     }
+    for (int i = 0; i < frames.size(); ++i)
+        countDrop();
+    return false;
+}
+
+void TransmitQueue::countDrop()
+{
     if (_dropCounter % _dropLogEvery == 0)
         LOG_DEBUG(QStringLiteral("Transmit buffer overflow of %1").arg(_txFrameList_Max));
     if (_dropCounter >= kDropCounterLast)
         _dropCounter = 0;
     else
         ++_dropCounter;
-    return false;
 }
 
 bool TransmitQueue::tick()

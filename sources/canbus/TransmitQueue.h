@@ -38,9 +38,12 @@ public:
     // Dropped frames are logged on drop 1, 61, 121, ...
     static constexpr quint32 _dropLogEvery = 60;
 
-    // Appends at the tail. A full queue drops the frame instead (throttled
-    // "Transmit buffer overflow" line) and returns false.
-    bool append(const Frame &frame);
+    // Appends one message's frames at the tail, all of them or none. A
+    // message cut short would take the messages after it down too: the UI
+    // board would take their frames as the rest of it. So a message that
+    // does not fit is dropped whole, each of its frames counted by the
+    // throttled "Transmit buffer overflow" rule, and false is returned.
+    bool append(Can_Id can_Id, const FrameList &frames);
 
     // Counts one timer tick; true on every _interval-th, when a frame is due.
     bool tick();
@@ -71,6 +74,8 @@ public:
     quint64 timeouts() const { return _timeouts; }
 
 private:
+    void countDrop();
+
     QList<Frame> _txFrameList;
     quint32 _dropCounter = 0;
     quint8 _tickCounter = 0;

@@ -6,6 +6,8 @@
 #include "CommandLine.h"
 #include "FrameInterface.h"
 #include "LogSpy.h"
+#include "MessageBuilder.h"
+#include "MessageFactory.h"
 #include "MessageGlobals.h"
 #include "Threads.h"
 #include "TransmitQueue.h"
@@ -27,6 +29,12 @@ QByteArray bytes(std::initializer_list<int> values)
 TransmitQueue::Frame frameOf(Can_Id id, int index)
 {
     return TransmitQueue::Frame{id, QByteArray(8, char(quint8(index)))};
+}
+
+// A message of one frame.
+bool append(TransmitQueue &queue, const TransmitQueue::Frame &frame)
+{
+    return queue.append(frame.can_Id, {frame.data});
 }
 
 // Ticks a queue the way the 1 ms timer does, offering at every due step;
@@ -100,11 +108,16 @@ private slots:
     void debugLinesThrottledPerChannel();
     void channelCountsStayBounded();
     void oversizeReceivedFramePassedAsIs();
+    void onlyStandardDataFramesPassedOn_data();
+    void onlyStandardDataFramesPassedOn();
 
     // Queueing
     void overflowDropsAndThrottlesLog();
     void overflowCounterKeepsCountingAcrossBursts();
     void queueStaysBoundedWhileWritesFail();
+    void messageAdmittedWholeOrNotAtAll_data();
+    void messageAdmittedWholeOrNotAtAll();
+    void fullQueueDrainingSendsOnlyWholeMessages();
 
     // Pacing
     void oneFramePerSevenTicks();
@@ -386,26 +399,62 @@ void TestFrameInterface::oversizeReceivedFramePassedAsIs()
              QStringList{QStringLiteral("Unexpected Channel\r\n3F0 -- 01 01 01 01 01 01 01 01 01 01 01 01")});
 }
 
+void TestFrameInterface::onlyStandardDataFramesPassedOn_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("extended");
+    QTest::addColumn<QString>("line"); // empty: passed on
+    QTest::newRow("standard data") << int(QCanBusFrame::DataFrame) << false << "";
+    QTest::newRow("remote request") << int(QCanBusFrame::RemoteRequestFrame) << false
+                                    << "Unexpected Frame Format\r\nRemote request frame 041 -- ";
+    QTest::newRow("extended data") << int(QCanBusFrame::DataFrame) << true
+                                   << "Unexpected Frame Format\r\nExtended data frame 041 -- a5 01 00 00 10 00 00 42";
+    QTest::newRow("extended remote") << int(QCanBusFrame::RemoteRequestFrame) << true
+                                     << "Unexpected Frame Format\r\nExtended remote request frame 041 -- ";
+    QTest::newRow("error") << int(QCanBusFrame::ErrorFrame) << false << "Unexpected Frame Format\r\nError frame 000 -- ";
+}
+
+void TestFrameInterface::onlyStandardDataFramesPassedOn()
+{
+    QFETCH(int, type);
+    QFETCH(bool, extended);
+    QFETCH(QString, line);
+    QSignalSpy spy(&FrameInterface::I(), &FrameInterface::didFrameReceive);
+    QCanBusFrame frame{QCanBusFrame::FrameType(type)};
+    frame.setFrameId(eChlid_UI_TD);
+    frame.setExtendedFrameFormat(extended);
+    if (type == QCanBusFrame::DataFrame)
+        frame.setPayload(bytes({0xA5, 0x01, 0x00, 0x00, 0x10, 0x00, 0x00, 0x42}));
+    ChannelFilter filter;
+    const bool passed = line.isEmpty();
+    for (int i = 0; i < 3; ++i) // the line once, not per frame
+        QCOMPARE(filter.acceptFormat(frame), passed);
+    QCOMPARE(filter.otherFormatCount(), passed ? quint64(0) : quint64(3));
+    QCOMPARE(_log.contents(), passed ? QStringList() : QStringList{line});
+    FrameInterface::I().onFrameReceive(frame);
+    QCOMPARE(spy.count(), passed ? 1 : 0);
+}
+
 // ---------------------------------------------------------------- queueing
 
 void TestFrameInterface::overflowDropsAndThrottlesLog()
 {
     TransmitQueue queue;
     for (int i = 0; i < 4000; ++i)
-        QVERIFY(queue.append(frameOf(eChlid_TD_UI, i)));
+        QVERIFY(append(queue, frameOf(eChlid_TD_UI, i)));
     QCOMPARE(queue.size(), 4000);
     QVERIFY(_log.contents().isEmpty());
 
     const QString overflow = QStringLiteral("Transmit buffer overflow of 4000");
-    QVERIFY(!queue.append(frameOf(eChlid_TD_UI, 4001))); // 4001st: dropped and logged
+    QVERIFY(!append(queue, frameOf(eChlid_TD_UI, 4001))); // 4001st: dropped and logged
     QCOMPARE(_log.contents(), QStringList{overflow});
     QCOMPARE(_log.lines().at(0).type, Storage::Logger::eLogDebug);
 
     for (int i = 4002; i <= 4060; ++i) // 4002nd to 4060th: dropped silently
-        QVERIFY(!queue.append(frameOf(eChlid_TD_UI, i)));
+        QVERIFY(!append(queue, frameOf(eChlid_TD_UI, i)));
     QCOMPARE(_log.count(overflow), 1);
 
-    QVERIFY(!queue.append(frameOf(eChlid_TD_UI, 4061))); // the 61st drop
+    QVERIFY(!append(queue, frameOf(eChlid_TD_UI, 4061))); // the 61st drop
     QCOMPARE(_log.count(overflow), 2);
     QCOMPARE(queue.size(), 4000);
     QCOMPARE(queue.frames().last().data, QByteArray(8, char(quint8(3999))));
@@ -415,18 +464,18 @@ void TestFrameInterface::overflowCounterKeepsCountingAcrossBursts()
 {
     TransmitQueue queue;
     for (int i = 0; i < 4000; ++i)
-        queue.append(frameOf(eChlid_TD_UI, i));
+        append(queue, frameOf(eChlid_TD_UI, i));
     for (int i = 0; i < 30; ++i)
-        queue.append(frameOf(eChlid_TD_UI, i));
+        append(queue, frameOf(eChlid_TD_UI, i));
     QCOMPARE(queue.dropCounter(), 30u);
 
     // Room again for a while: the drop count is not reset by that.
     TransmitQueue::Frame frame;
     QVERIFY(queue.takeNext(frame, false));
     queue.confirm(1);
-    QVERIFY(queue.append(frameOf(eChlid_TD_UI, 1)));
+    QVERIFY(append(queue, frameOf(eChlid_TD_UI, 1)));
     for (int i = 0; i < 31; ++i)
-        queue.append(frameOf(eChlid_TD_UI, i));
+        append(queue, frameOf(eChlid_TD_UI, i));
     QCOMPARE(_log.count(QStringLiteral("Transmit buffer overflow of 4000")), 2); // drops 1 and 61
 }
 
@@ -435,7 +484,7 @@ void TestFrameInterface::queueStaysBoundedWhileWritesFail()
     TransmitQueue queue;
     int offers = 0;
     for (int t = 0; t < 70000; ++t) {
-        queue.append(frameOf(eChlid_TD_Sync, t)); // a producer faster than the bus
+        append(queue, frameOf(eChlid_TD_Sync, t)); // a producer faster than the bus
         if (queue.tick()) {
             TransmitQueue::Frame frame;
             if (queue.takeNext(frame, true)) {
@@ -450,13 +499,79 @@ void TestFrameInterface::queueStaysBoundedWhileWritesFail()
     QCOMPARE(queue.frames().first().data, QByteArray(8, char(0)));
 }
 
+void TestFrameInterface::messageAdmittedWholeOrNotAtAll_data()
+{
+    QTest::addColumn<int>("queued"); // frames already waiting
+    QTest::addColumn<int>("frames"); // frames of the new message
+    QTest::addColumn<bool>("admitted");
+    QTest::newRow("fits exactly") << 3997 << 3 << true;
+    QTest::newRow("one frame short of room") << 3998 << 3 << false;
+    QTest::newRow("full, one-frame message") << 4000 << 1 << false;
+    QTest::newRow("longest message, empty queue") << 0 << 33 << true;
+}
+
+void TestFrameInterface::messageAdmittedWholeOrNotAtAll()
+{
+    QFETCH(int, queued);
+    QFETCH(int, frames);
+    QFETCH(bool, admitted);
+    TransmitQueue queue;
+    for (int i = 0; i < queued; ++i)
+        append(queue, frameOf(eChlid_TD_UI, i));
+    QCOMPARE(queue.append(eChlid_TD_Sync, FrameList(QVector<QByteArray>(frames, QByteArray(8, char(0x5A))).toList())),
+             admitted);
+    QCOMPARE(queue.size(), queued + (admitted ? frames : 0));
+    // Dropped frames are counted one by one, as the overflow line counts.
+    QCOMPARE(queue.dropCounter(), admitted ? 0u : quint32(frames));
+    QCOMPARE(_log.count(QStringLiteral("Transmit buffer overflow of 4000")), admitted ? 0 : 1);
+}
+
+void TestFrameInterface::fullQueueDrainingSendsOnlyWholeMessages()
+{
+    // A producer far faster than the bus keeps the queue full while it
+    // drains: every message that reaches the bus must reassemble with a good
+    // CRC, and so must every message behind it.
+    TransmitQueue queue;
+    QRandomGenerator random(7);
+    QList<QByteArray> sent;
+    int admitted = 0;
+    const auto step = [&] {
+        TransmitQueue::Frame frame;
+        if (queue.tick() && queue.takeNext(frame, false)) {
+            sent.append(frame.data);
+            queue.confirm(1);
+        }
+    };
+    for (int t = 1; t <= 20000; ++t) {
+        const QByteArray payload(int(random.bounded(120)), char(t));
+        admitted += queue.append(eChlid_TD_Sync, MessageFactory::frames(0x3C00, Sequence(t), payload)) ? 1 : 0;
+        step();
+    }
+    while (!queue.isEmpty())
+        step();
+    QVERIFY(queue.dropCounter() > 1000); // the queue really was full
+
+    MessageBuilder builder;
+    Can::Message message;
+    int complete = 0;
+    for (const QByteArray &frame : qAsConst(sent)) {
+        QVERIFY(builder.buildMessage(frame, message, eChlid_TD_Sync));
+        if (message.isComplete()) {
+            ++complete;
+            message = Can::Message();
+        }
+    }
+    QVERIFY(message.isEmpty());
+    QCOMPARE(complete, admitted);
+}
+
 // ---------------------------------------------------------------- pacing
 
 void TestFrameInterface::oneFramePerSevenTicks()
 {
     TransmitQueue queue;
     for (int i = 0; i < 5; ++i)
-        queue.append(frameOf(eChlid_TD_UI, i));
+        append(queue, frameOf(eChlid_TD_UI, i));
 
     const QList<Offer> offers = runTicks(queue, 50, false, true);
     QCOMPARE(offers.size(), 5);
@@ -470,8 +585,8 @@ void TestFrameInterface::oneFramePerSevenTicks()
 void TestFrameInterface::headOfferedAgainEverySevenTicksWhenWriteFails()
 {
     TransmitQueue queue;
-    queue.append(frameOf(eChlid_TD_UI, 1));
-    queue.append(frameOf(eChlid_TD_UI, 2));
+    append(queue, frameOf(eChlid_TD_UI, 1));
+    append(queue, frameOf(eChlid_TD_UI, 2));
     QList<int> offerTicks;
     for (int t = 1; t <= 28; ++t) {
         if (!queue.tick())
@@ -498,8 +613,8 @@ void TestFrameInterface::keepAwakeOnlyWhenQueueEmptyAndEnabled()
     }
 
     // With frames queued, the frames go first and no keep-awake frame is sent.
-    queue.append(frameOf(eChlid_TD_UI, 1));
-    queue.append(frameOf(eChlid_TD_UI, 2));
+    append(queue, frameOf(eChlid_TD_UI, 1));
+    append(queue, frameOf(eChlid_TD_UI, 2));
     offers = runTicks(queue, 21, true, true);
     QCOMPARE(offers.size(), 3);
     QCOMPARE(offers.at(0).frame.can_Id, eChlid_TD_UI);
@@ -526,7 +641,7 @@ void TestFrameInterface::keepAwakeConfirmationNeverRemovesQueuedFrame()
 
     // A message frame arrives while the keep-awake frame is with the device;
     // the keep-awake frame's confirmation must not take it.
-    queue.append(frameOf(eChlid_TD_UI, 9));
+    append(queue, frameOf(eChlid_TD_UI, 9));
     queue.confirm(1);
     QCOMPARE(queue.size(), 1);
     QCOMPARE(queue.inFlight(), TransmitQueue::eInFlight_None);
@@ -553,7 +668,7 @@ void TestFrameInterface::queueFillingWhileKeepAwakeInFlightLosesNothing()
         if ((t % 23 == 3 || t % 37 == 5) && next < 120) {
             if (queue.inFlight() == TransmitQueue::eInFlight_KeepAwake)
                 ++appendedDuringKeepAwake;
-            queue.append(frameOf(eChlid_TD_UI, next++));
+            append(queue, frameOf(eChlid_TD_UI, next++));
         }
         if (t == pendingConfirmAt) {
             queue.confirm(1);
@@ -589,8 +704,8 @@ void TestFrameInterface::queueFillingWhileKeepAwakeInFlightLosesNothing()
 void TestFrameInterface::staleAndDuplicateConfirmationsIgnored()
 {
     TransmitQueue queue;
-    queue.append(frameOf(eChlid_TD_UI, 1));
-    queue.append(frameOf(eChlid_TD_UI, 2));
+    append(queue, frameOf(eChlid_TD_UI, 1));
+    append(queue, frameOf(eChlid_TD_UI, 2));
 
     queue.confirm(1); // nothing offered yet
     QCOMPARE(queue.size(), 2);
@@ -620,7 +735,7 @@ void TestFrameInterface::confirmationWithCountReleasesOneFrame()
 {
     TransmitQueue queue;
     for (int i = 0; i < 4; ++i)
-        queue.append(frameOf(eChlid_TD_UI, i));
+        append(queue, frameOf(eChlid_TD_UI, i));
     TransmitQueue::Frame frame;
     QVERIFY(queue.takeNext(frame, false));
     queue.confirm(3);
@@ -631,7 +746,7 @@ void TestFrameInterface::confirmationWithCountReleasesOneFrame()
 void TestFrameInterface::headNotReofferedWhileInFlight()
 {
     TransmitQueue queue;
-    queue.append(frameOf(eChlid_TD_UI, 1));
+    append(queue, frameOf(eChlid_TD_UI, 1));
     const QList<Offer> offers = runTicks(queue, 99, true, false);
     QCOMPARE(offers.size(), 1); // neither the head again nor a keep-awake frame
     QCOMPARE(offers.at(0).tick, 7);
@@ -641,7 +756,7 @@ void TestFrameInterface::headNotReofferedWhileInFlight()
 void TestFrameInterface::unconfirmedHeadReofferedAfterTimeout()
 {
     TransmitQueue queue;
-    queue.append(frameOf(eChlid_TD_UI, 1));
+    append(queue, frameOf(eChlid_TD_UI, 1));
     const QList<Offer> offers = runTicks(queue, 120, false, false);
     // Offered at tick 7; released 100 ticks later (107); offered at the next
     // step after that, tick 112.
@@ -655,8 +770,8 @@ void TestFrameInterface::unconfirmedHeadReofferedAfterTimeout()
 void TestFrameInterface::lateConfirmationAfterTimeoutRemovesOnce()
 {
     TransmitQueue queue;
-    queue.append(frameOf(eChlid_TD_UI, 1));
-    queue.append(frameOf(eChlid_TD_UI, 2));
+    append(queue, frameOf(eChlid_TD_UI, 1));
+    append(queue, frameOf(eChlid_TD_UI, 2));
     runTicks(queue, 112, false, false); // offered, timed out, offered again
     queue.confirm(1);                   // the late one for the first offer
     queue.confirm(1);                   // and the one for the second: stale
@@ -703,8 +818,8 @@ void TestFrameInterface::serviceTransmitsQueuedFramesWithChannelAndPayload()
 
     const QByteArray first = bytes({0xA5, 1, 2, 3, 4, 5, 6, 7});
     const QByteArray second = bytes({8, 9, 10, 11, 12, 13, 14, 15});
-    service.onFrameTransmit(eChlid_TD_UI, first);
-    service.onFrameTransmit(eChlid_TD_Sync, second);
+    service.onFrameTransmit(eChlid_TD_UI, {first});
+    service.onFrameTransmit(eChlid_TD_Sync, {second});
     QCOMPARE(service.queue().size(), 2);
 
     QCOMPARE(ticksToNextOffer(spy), 7);
@@ -748,7 +863,7 @@ void TestFrameInterface::serviceRoutesConfirmationAndWriteResult()
     FrameRecorder spy(service);
 
     QCOMPARE(ticksToNextOffer(spy), 7); // keep-awake in flight
-    service.onFrameTransmit(eChlid_TD_UI, QByteArray(8, char(0x33)));
+    service.onFrameTransmit(eChlid_TD_UI, {QByteArray(8, char(0x33))});
     service.onFrameWritten(1); // confirms the keep-awake frame only
     QCOMPARE(service.queue().size(), 1);
 
@@ -770,8 +885,8 @@ void TestFrameInterface::serviceDropsOversizeFrameWithoutBlockingQueue()
     drainService();
     FrameInterface &service = FrameInterface::I();
     FrameRecorder spy(service);
-    service.onFrameTransmit(eChlid_TD_UI, QByteArray(9, char(1)));
-    service.onFrameTransmit(eChlid_TD_UI, QByteArray(8, char(2)));
+    service.onFrameTransmit(eChlid_TD_UI, {QByteArray(9, char(1))});
+    service.onFrameTransmit(eChlid_TD_UI, {QByteArray(8, char(2))});
 
     QCOMPARE(ticksToNextOffer(spy, 21), 14); // the long one is not sent...
     QCOMPARE(_log.contents(), QStringList{QStringLiteral("Payload cannot be larger than 8 bytes")});
@@ -798,7 +913,7 @@ void TestFrameInterface::serviceInitOnceAndWiredToDevice()
     // head is offered to it again every 7 ms and stays queued.
     CanInterface &device = CanInterface::I();
     const FrameCount before = device.txFrameCount();
-    service.onFrameTransmit(eChlid_TD_UI, QByteArray(8, char(7)));
+    service.onFrameTransmit(eChlid_TD_UI, {QByteArray(8, char(7))});
     for (int t = 0; t < 21; ++t)
         service.tick();
     QCOMPARE(device.txFrameCount(), before + 3);

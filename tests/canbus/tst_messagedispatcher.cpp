@@ -49,6 +49,30 @@ private:
     int _saved = -1;
 };
 
+// Every frame the dispatcher hands on, one entry [channel, frame] each, from
+// the messages it emits whole.
+class SentFrames : public QList<QVariantList>
+{
+public:
+    explicit SentFrames(MessageDispatcher &dispatcher)
+    {
+        _connection = QObject::connect(&dispatcher, &MessageDispatcher::didFrameTransmit,
+                                       [this](Can_Id channel, const FrameList &frames) {
+                                           ++_messages;
+                                           for (const QByteArray &frame : frames)
+                                               append(QVariantList{QVariant::fromValue(channel), frame});
+                                       });
+    }
+    ~SentFrames() { QObject::disconnect(_connection); }
+    SentFrames(const SentFrames &) = delete;
+    SentFrames &operator=(const SentFrames &) = delete;
+    int messages() const { return _messages; }
+
+private:
+    QMetaObject::Connection _connection;
+    int _messages = 0;
+};
+
 } // namespace
 
 class TestMessageDispatcher : public QObject
@@ -113,7 +137,7 @@ void TestMessageDispatcher::feed(Can_Id channel, const FrameList &frames)
 
 Sequence TestMessageDispatcher::probeSequence()
 {
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     dispatcher().actionTransmit({int(ID_NONE), int(eChlid_TD_Sync)}, 0);
     const QByteArray frame = sent.first().at(1).toByteArray();
     return Sequence(quint8(frame.at(1)) | (quint8(frame.at(2)) << 8));
@@ -145,7 +169,7 @@ void TestMessageDispatcher::cleanup()
 
 void TestMessageDispatcher::firstSequenceIsOne()
 {
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     dispatcher().onActionTransmit({int(ID_TD_OP_MODE_DATA), int(eChlid_TD_Sync), 3u, 0u});
 
     QCOMPARE(sent.count(), 2);
@@ -173,7 +197,7 @@ void TestMessageDispatcher::acknowledgementConsumesASequence()
 
 void TestMessageDispatcher::payloadIsEncodedAndFramed()
 {
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     QVERIFY(dispatcher().actionTransmit({int(ID_TD_TREATMENT_STATE_DATA), int(eChlid_TD_Sync), 1u, 2u, 3u}, 2));
 
     QCOMPARE(sent.count(), 3);
@@ -197,7 +221,7 @@ void TestMessageDispatcher::shortListsAreDropped()
     QFETCH(QVariantList, actions);
     QFETCH(int, elements);
     const Sequence before = probeSequence();
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     LogSpy log;
 
     QVERIFY(!dispatcher().actionTransmit(actions, 0));
@@ -225,7 +249,7 @@ void TestMessageDispatcher::invalidIdentifierOrChannelIsDropped_data()
 void TestMessageDispatcher::invalidIdentifierOrChannelIsDropped()
 {
     QFETCH(QVariantList, actions);
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     LogSpy log;
 
     QVERIFY(!dispatcher().actionTransmit(actions, 0));
@@ -237,7 +261,7 @@ void TestMessageDispatcher::invalidIdentifierOrChannelIsDropped()
 
 void TestMessageDispatcher::enumeratedChannelIsAccepted()
 {
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     QVERIFY(dispatcher().actionTransmit(
         {QVariant::fromValue(ID_TD_OP_MODE_DATA), QVariant::fromValue(eChlid_TD_Sync)}, 9));
     QCOMPARE(sent.count(), 1);
@@ -247,7 +271,7 @@ void TestMessageDispatcher::enumeratedChannelIsAccepted()
 
 void TestMessageDispatcher::resentFramesGoOutInOrder()
 {
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     const FrameList frames = MessageFactory::frames(0x3C00, 4, hex("0102030405060708090a"));
     QCOMPARE(frames.size(), 3);
 
@@ -270,7 +294,7 @@ void TestMessageDispatcher::failedTransmitIsPassedOn()
 
 void TestMessageDispatcher::checkInIsAcknowledged()
 {
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     QSignalSpy handed(&dispatcher(), &MessageDispatcher::didUnhandledMsgDispatcher);
     LogSpy log;
 
@@ -291,7 +315,7 @@ void TestMessageDispatcher::checkInIsAcknowledged()
 
 void TestMessageDispatcher::positiveSequenceIsNotAcknowledged()
 {
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     QSignalSpy handed(&dispatcher(), &MessageDispatcher::didUnhandledMsgDispatcher);
     LogSpy log;
 
@@ -321,7 +345,7 @@ void TestMessageDispatcher::channelsWithoutAcknowledgement()
 {
     QFETCH(int, channel);
     QFETCH(bool, acknowledged);
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
 
     feed(Can_Id(channel), MessageFactory::frames(ID_UI_CHECK_IN, -3));
 
@@ -335,7 +359,7 @@ void TestMessageDispatcher::channelsWithoutAcknowledgement()
 
 void TestMessageDispatcher::mostNegativeSequenceIsAcknowledgedWithItsBitPattern()
 {
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     LogSpy log;
 
     feed(eChlid_UI_TD, MessageFactory::frames(ID_UI_CHECK_IN, -32768));
@@ -352,7 +376,7 @@ void TestMessageDispatcher::mostNegativeSequenceIsAcknowledgedWithItsBitPattern(
 
 void TestMessageDispatcher::acknowledgementIsRecorded()
 {
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     QSignalSpy received(&dispatcher(), &MessageDispatcher::didAcknowReceive);
     QSignalSpy handed(&dispatcher(), &MessageDispatcher::didUnhandledMsgDispatcher);
     LogSpy log;
@@ -373,7 +397,7 @@ void TestMessageDispatcher::acknowledgementIsRecorded()
 void TestMessageDispatcher::acknowLogCanBeDisabled()
 {
     gDisableAcknowLog = true;
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     QSignalSpy received(&dispatcher(), &MessageDispatcher::didAcknowReceive);
     LogSpy log;
 
@@ -408,7 +432,7 @@ void TestMessageDispatcher::assemblesPayloadLengths()
     const FrameList frames = MessageFactory::frames(0x4500, -21, payload);
     QCOMPARE(frames.size(), frameCount);
     QSignalSpy handed(&dispatcher(), &MessageDispatcher::didUnhandledMsgDispatcher);
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
 
     for (int i = 0; i < frames.size(); ++i) {
         QCOMPARE(handed.count(), 0);
@@ -461,7 +485,7 @@ void TestMessageDispatcher::badCrcIsDiscardedAndNextMessageWorks()
     FrameList broken = MessageFactory::frames(0x1000, -2, hex("0a0b0c"));
     broken.last()[1] = char(broken.last().at(1) ^ 0x5A); // the CRC byte
     QSignalSpy handed(&dispatcher(), &MessageDispatcher::didUnhandledMsgDispatcher);
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     LogSpy log;
 
     QTest::ignoreMessage(QtDebugMsg, "BROKEN 4096");
@@ -480,7 +504,7 @@ void TestMessageDispatcher::badCrcIsDiscardedAndNextMessageWorks()
 void TestMessageDispatcher::missingSyncIsDiscardedAndNextMessageWorks()
 {
     QSignalSpy handed(&dispatcher(), &MessageDispatcher::didUnhandledMsgDispatcher);
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     LogSpy log;
 
     // The second frame of a message whose first frame was lost.
@@ -561,7 +585,7 @@ void TestMessageDispatcher::randomGarbageNeverBreaksAssembly()
     }
 
     QSignalSpy handed(&dispatcher(), &MessageDispatcher::didUnhandledMsgDispatcher);
-    QSignalSpy sent(&dispatcher(), &MessageDispatcher::didFrameTransmit);
+    SentFrames sent(dispatcher());
     feed(eChlid_UI_TD, MessageFactory::frames(0x9000, -77, hex("0102030405060708090a")));
     QCOMPARE(handed.count(), 1);
     QCOMPARE(handed.first().first().toList().at(1).toInt(), -77);

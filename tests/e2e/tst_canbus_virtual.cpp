@@ -165,7 +165,7 @@ void TestCanBusVirtual::queueFrames(int count, int first)
         payload[0] = char(quint8(i));
         payload[1] = char(quint8(i >> 8));
         QMetaObject::invokeMethod(
-            &FrameInterface::I(), [payload] { FrameInterface::I().onFrameTransmit(eChlid_TD_UI, payload); },
+            &FrameInterface::I(), [payload] { FrameInterface::I().onFrameTransmit(eChlid_TD_UI, {payload}); },
             Qt::QueuedConnection);
     }
 }
