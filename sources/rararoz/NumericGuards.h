@@ -25,6 +25,12 @@ inline quint32 truncatedToU32(float value)
     return quint32(value);
 }
 
+// A wide count as a U32 field carries it: at most 2^32 - 1.
+inline quint32 saturatedToU32(quint64 value)
+{
+    return value > std::numeric_limits<quint32>::max() ? std::numeric_limits<quint32>::max() : quint32(value);
+}
+
 // a - b, or 0 where the difference would go below zero.
 inline quint32 flooredDifference(quint32 a, quint32 b)
 {

@@ -275,7 +275,9 @@ struct Treatment_Status_Vars {
     QString stateTransitionEvent;
     bool requestTreatmentReset = false;
     bool isBloodPumpRunning = false;
-    quint32 treatmentElapsedTimeMS = 0;
+    // 64 bits: a prescription may carry up to 2^32 - 1 minutes, which a
+    // 32-bit millisecond clock could not count.
+    quint64 treatmentElapsedTimeMS = 0;
     bool isTreatmentComplete = false;
     float accumFluidBolusDeliveredML = 0.0f;
     float totalFluidBolusDeliveredML = 0.0f;

@@ -200,6 +200,9 @@ private:
     void startFluidBolus();
     void stopFluidBolus();
     void finishFluidBolus();
+    // Sets the dialysis sub-state, or, while a bolus runs, the one the bolus
+    // returns to: no UF volume is removed during a bolus.
+    void setDialysisSubState(Dialysis_States subState);
 
     // Treatment time, ultrafiltration and treatment states.
     void initializeTreatmentTimeAndUltrafiltration();
@@ -220,6 +223,7 @@ private:
     // Accepted when reason is none, else rejected with it; fields follow.
     void respondWithReason(Can::Message_ID_Enum msgID, Reject_Reasons reason, const QVariantList &fields = {});
     float elapsedTreatmentMin() const;
+    quint64 prescribedTreatmentS() const;
     float removedUFVolumeML() const;
     Reject_Reasons validateUFVolume(float volumeL, float &rateLHR) const;
     Reject_Reasons validateTreatmentDuration(quint32 durationMin, Duration_Change &change) const;

@@ -114,7 +114,7 @@ void StateController::resumeFromAlarm(StepExit &exit, bool isFromTxPause)
     // The treatment resumes only from a pause, and not while the dry
     // bicarbonate cartridge is being handled.
     if (isFromTxPause && _treatmentStatus.bicartAction == DRY_BICART_ACTION_DONE) {
-        _treatmentSubStates.dialysisSubState = DIALYSIS_UF_STATE;
+        setDialysisSubState(DIALYSIS_UF_STATE);
         _treatmentSubStates.txState = TREAT_DIALYSIS_STATE;
         exit.leave(QStringLiteral("T_TP_2_Tx"));
     }
@@ -242,7 +242,7 @@ void StateController::seqProportioningBicarb(StepExit &exit)
         return;
     clearAlarm();
     status.triggerAlarmTimeoutCtr = _elapsedTimeCtr;
-    _treatmentSubStates.dialysisSubState = DIALYSIS_UF_STATE;
+    setDialysisSubState(DIALYSIS_UF_STATE);
     _treatmentSubStates.txState = TREAT_DIALYSIS_STATE;
     exit.leave(QStringLiteral("T_TP_2_Tx"));
     status.txPauseSeqAlarmState = SEQ_ALARM_LOW_VENOUS;

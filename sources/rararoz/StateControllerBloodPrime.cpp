@@ -116,11 +116,11 @@ void StateController::startFluidBolus()
 
 void StateController::stopFluidBolus()
 {
-    // With no bolus running there is nothing to stop or restore.
-    if (_treatmentSubStates.fluidBolusState == FLUID_BOLUS_IDLE_STATE)
-        return;
+    // Every stop command restarts the stabilisation; with no bolus running
+    // there is nothing to stop or restore.
     handleSignalInitiatePressureStabilization(USE_NORMAL_STABILIZATION_PERIOD);
-    finishFluidBolus();
+    if (_treatmentSubStates.fluidBolusState != FLUID_BOLUS_IDLE_STATE)
+        finishFluidBolus();
 }
 
 void StateController::finishFluidBolus()
@@ -130,6 +130,15 @@ void StateController::finishFluidBolus()
     _treatmentSubStates.dialysisSubState = _treatmentSubStates.prevDialysisSubState;
     status.totalFluidBolusDeliveredML += status.accumFluidBolusDeliveredML;
     status.accumFluidBolusDeliveredML = 0.0f;
+}
+
+void StateController::setDialysisSubState(Dialysis_States subState)
+{
+    Treatment_Sub_State_Vars &sub = _treatmentSubStates;
+    if (sub.fluidBolusState == FLUID_BOLUS_IDLE_STATE)
+        sub.dialysisSubState = subState;
+    else
+        sub.prevDialysisSubState = subState;
 }
 
 void StateController::handleFluidBolusFluidDelivery(quint32 flowMLPM)

@@ -60,6 +60,13 @@ void StateController::initializeRarArozVariables()
     status.accumFluidBolusDeliveredML = 0.0f;
     status.totalFluidBolusDeliveredML = 0.0f;
     status.ufVolDeliveredL = 0.0f;
+    // A change validated for one treatment is never confirmed into the next.
+    status.validateUFVolReceived = false;
+    status.validateUFVolGoalL = 0.0f;
+    status.validateUFRateLHR = 0.0f;
+    status.validateTxDurReceived = false;
+    status.validateTxDurMin = 0;
+    status.validateHepDurMin = 0;
     status.activeTopAlarm = ALARM_ID_NO_ALARM;
     status.activeAlarmProperty = _alarmTriggerSpecs.value(ALARM_ID_NO_ALARM).property;
     status.triggerAlarmTimeoutCtr = 0;

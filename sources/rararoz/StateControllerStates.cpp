@@ -195,7 +195,7 @@ void StateController::treatmentEntry(StepExit & /*exit*/)
     _treatmentSubStates.txState = TREAT_START_STATE;
     _treatmentStatus.isBloodPumpRunning = true;
     handleTreatmentStatesBroadcastData(BC_IMMEDIATELY);
-    _treatmentSubStates.dialysisSubState = DIALYSIS_UF_STATE;
+    setDialysisSubState(DIALYSIS_UF_STATE);
     _treatmentSubStates.txState = TREAT_DIALYSIS_STATE;
     handleTDOpModeTransitionBroadcastData(Can::MODE_TREA, 0, BC_IMMEDIATELY);
     handleTreatmentStatesBroadcastData(BC_IMMEDIATELY);
@@ -249,8 +249,7 @@ void StateController::treatmentStep(StepExit &exit)
     hadnleHDFPauseResumeRequestMessage();
     handleTDWaterSampleResultRequest();
 
-    const quint32 elapsedS = _treatmentStatus.treatmentElapsedTimeMS / 1000;
-    if (elapsedS > _treatmentParams.treatmentDurationMin * 60) {
+    if (_treatmentStatus.treatmentElapsedTimeMS / 1000 > prescribedTreatmentS()) {
         _treatmentStatus.isTreatmentComplete = true;
         exit.leave(QStringLiteral("T_Tx_2_TE"));
     }

@@ -92,7 +92,7 @@ void StateController::handleUltrafiltrationPauseResume()
         return;
     }
     const bool pause = PayloadReader(*request).u32(0) == kUFPauseCommand;
-    _treatmentSubStates.dialysisSubState = pause ? DIALYSIS_UF_PAUSED_STATE : DIALYSIS_UF_STATE;
+    setDialysisSubState(pause ? DIALYSIS_UF_PAUSED_STATE : DIALYSIS_UF_STATE);
     respondWithReason(Can::ID_TD_UF_PAUSE_RESUME_RESP, REQUEST_REJECT_REASON_NONE);
 }
 
@@ -283,12 +283,20 @@ void StateController::handleTreatmentTimeProcessAndBroadcastData(Broadcast_Type 
         _treatmentStatus.treatmentElapsedTimeMS += kTickMS;
     if (!_gates.treatmentTime.isDue(BCType))
         return;
-    const quint32 prescribedS = _treatmentParams.treatmentDurationMin * 60;
-    const quint32 elapsedS = _treatmentStatus.treatmentElapsedTimeMS / 1000;
+    const quint64 prescribedS = prescribedTreatmentS();
+    const quint64 elapsedS = _treatmentStatus.treatmentElapsedTimeMS / 1000;
     // In the last second of a treatment the elapsed time can pass the
     // prescribed time: nothing remains then.
-    const quint32 remainingS = NumericGuards::flooredDifference(prescribedS, elapsedS);
-    queueBroadcast({int(Can::ID_TD_TREATMENT_TIME_DATA), int(Can::eChlid_TD_Sync), prescribedS, elapsedS, remainingS});
+    const quint64 remainingS = prescribedS > elapsedS ? prescribedS - elapsedS : 0;
+    using NumericGuards::saturatedToU32;
+    queueBroadcast({int(Can::ID_TD_TREATMENT_TIME_DATA), int(Can::eChlid_TD_Sync), saturatedToU32(prescribedS),
+                    saturatedToU32(elapsedS), saturatedToU32(remainingS)});
+}
+
+quint64 StateController::prescribedTreatmentS() const
+{
+    // In 64 bits: minutes times 60 wraps a 32-bit count from 71,582,789 min.
+    return quint64(_treatmentParams.treatmentDurationMin) * 60;
 }
 
 void StateController::handleUltrafiltrationBroadcastData(Broadcast_Type BCType)

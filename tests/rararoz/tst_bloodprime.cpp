@@ -272,20 +272,65 @@ private slots:
         QVERIFY(status().ufVolDeliveredL > removedL);
     }
 
-    void stopWithNoBolusRunningChangesNothingButIsAnswered()
+    void stopWithNoBolusRunningRestartsOnlyTheStabilisation()
     {
         QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
         d().request(Can::ID_UI_UF_PAUSE_RESUME_RQST, SimulatorDriver::u32(0));
-        d().tick();
+        QVERIFY(d().tickUntil(
+            [this] { return d().controller().pressureVars().presLimitState == PRESSURE_LIMITS_STATE_STABLE; }, 700));
         QCOMPARE(subStates().dialysisSubState, DIALYSIS_UF_PAUSED_STATE);
         bolusCommand(0);
         d().tick();
         const Messages response = SimulatorDriver::withId(d().tick(), Can::ID_TD_FLUID_BOLUS_RESP);
         QCOMPARE(response.size(), 1);
         QCOMPARE(SimulatorDriver::payloadBytes(response.first()), encodedPayload({1u, 0u, 100u}));
+        QCOMPARE(d().controller().pressureVars().presLimitState, PRESSURE_LIMITS_STATE_STABILIZATION);
         QCOMPARE(subStates().dialysisSubState, DIALYSIS_UF_PAUSED_STATE);
         QCOMPARE(subStates().fluidBolusState, FLUID_BOLUS_IDLE_STATE);
         QCOMPARE(status().totalFluidBolusDeliveredML, 0.0f);
+    }
+
+    // While a bolus runs no UF volume is removed: a UF pause or resume, or
+    // Treatment entered again, sets what the bolus returns to.
+    void ufChangesDuringABolusWaitForItsEnd_data()
+    {
+        QTest::addColumn<quint32>("before"); // UF command before the bolus
+        QTest::addColumn<QString>("during");
+        QTest::addColumn<int>("after");
+        QTest::newRow("pause") << 1u << "UF pause" << int(DIALYSIS_UF_PAUSED_STATE);
+        QTest::newRow("resume") << 0u << "UF resume" << int(DIALYSIS_UF_STATE);
+        QTest::newRow("Treatment entered again") << 0u << "stop and resume" << int(DIALYSIS_UF_STATE);
+    }
+
+    void ufChangesDuringABolusWaitForItsEnd()
+    {
+        QFETCH(quint32, before);
+        QFETCH(QString, during);
+        QFETCH(int, after);
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        d().request(Can::ID_UI_UF_PAUSE_RESUME_RQST, SimulatorDriver::u32(before));
+        bolusCommand(1);
+        d().ticks(2);
+        const float removedL = status().ufVolDeliveredL;
+        if (during == "stop and resume") {
+            d().demoMenu(CMD_TX_STOP);
+            QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+            d().request(Can::ID_UI_ALARM_USER_ACTION_REQUEST, SimulatorDriver::u32(ALARM_USER_ACTION_RESUME));
+            QVERIFY(d().tickUntilState(QStringLiteral("Treatment")));
+        } else {
+            d().request(Can::ID_UI_UF_PAUSE_RESUME_RQST, SimulatorDriver::u32(during == "UF pause" ? 0 : 1));
+            QCOMPARE(SimulatorDriver::answerOf(d().ticks(2), Can::ID_TD_UF_PAUSE_RESUME_RESP), QStringLiteral("1/0"));
+        }
+        QCOMPARE(subStates().fluidBolusState, FLUID_BOLUS_SALINE_IN_PROGRESS_STATE);
+        QVERIFY(d().tickUntil(
+            [this] {
+                return subStates().fluidBolusState == FLUID_BOLUS_IDLE_STATE ||
+                       subStates().dialysisSubState != DIALYSIS_UF_PAUSED_STATE;
+            },
+            400));
+        QCOMPARE(subStates().fluidBolusState, FLUID_BOLUS_IDLE_STATE);
+        QCOMPARE(status().ufVolDeliveredL, removedL);
+        QCOMPARE(int(subStates().dialysisSubState), after);
     }
 
     void stopEndsARunningBolus()

@@ -229,6 +229,21 @@ private slots:
         QCOMPARE(lastRange, (QVariantList{482u, 482u, 0.0f, 0.0f, 50, 600}));
     }
 
+    void longestPrescriptionNeitherWrapsNorEnds()
+    {
+        // 4,294,967,295 min is 257,698,037,700 s: on the wire the field's
+        // maximum, and the treatment simply runs.
+        enterWith(prescription(std::numeric_limits<quint32>::max(), 2.0f, 0));
+        const Messages times = SimulatorDriver::withId(d().ticks(600), Can::ID_TD_TREATMENT_TIME_DATA);
+        QVERIFY(times.size() >= 59);
+        for (const QVariantList &time : times) {
+            QCOMPARE(SimulatorDriver::field(time, 0).toUInt(), std::numeric_limits<quint32>::max());
+            QCOMPARE(SimulatorDriver::field(time, 2).toUInt(), std::numeric_limits<quint32>::max());
+        }
+        QCOMPARE(SimulatorDriver::field(times.last(), 1).toUInt(), 59u);
+        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+    }
+
     // UF volume change ----------------------------------------------------
 
     void ufVolumeValidationRejects_data()
@@ -335,6 +350,32 @@ private slots:
         QCOMPARE(duration.value(0).toUInt(), 1u);
         QCOMPARE(confirmUF(2.5f, ufRate), (QVariantList{0u, 59}));
         QCOMPARE(confirmUF(2.5f, float(rounded(duration.value(5).toFloat()))), (QVariantList{1u, 0}));
+    }
+
+    // A validation left unconfirmed belongs to its treatment: after Standby
+    // and a new treatment, confirming it is not expected.
+    void pendingValidationEndsWithItsTreatment_data()
+    {
+        QTest::addColumn<bool>("duration"); // else the UF volume
+        QTest::newRow("UF volume") << false;
+        QTest::newRow("duration") << true;
+    }
+
+    void pendingValidationEndsWithItsTreatment()
+    {
+        QFETCH(bool, duration);
+        enterByJump();
+        const QVariantList validated = duration ? validateDuration(300) : validateUF(2.5f);
+        QCOMPARE(validated.value(0).toUInt(), 1u);
+        d().demoMenu(CMD_STAND_BY);
+        QVERIFY(d().tickUntilState(QStringLiteral("Standby")));
+        enterByJump();
+        const float rateLHR = float(rounded(validated.value(duration ? 5 : 3).toFloat()));
+        const QVariantList confirmed = duration ? confirmDuration(300, validated.value(3).toUInt(), rateLHR)
+                                                : confirmUF(2.5f, rateLHR);
+        QCOMPARE(confirmed, (QVariantList{0u, 58}));
+        QCOMPARE(params().treatmentDurationMin, 240u);
+        QCOMPARE(params().ufVolumeL, 2.0f);
     }
 
     // Treatment duration change -------------------------------------------
