@@ -30,6 +30,7 @@ void registerTypes()
     qRegisterMetaType<Can::Can_Id>("Can::Can_Id");
     qRegisterMetaType<Sequence>("Sequence");
     qRegisterMetaType<FrameList>("FrameList");
+    qRegisterMetaType<Can::Message>("Can::Message");
 }
 
 void drain(QThread &thread)

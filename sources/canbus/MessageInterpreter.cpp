@@ -59,10 +59,15 @@ void readField(const QByteArray &data, int &index, QString &line, Print print)
 
 void printInteger(QString &line, qint64 value) { appendDecimal(line, value); }
 
+// Exactly printf's %g in the C locale, whatever the process's locale: the
+// sign of zero, "inf" and "nan" included.
 void printFloat(QString &line, float value)
 {
+    char text[32];
+    const std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, double(value), std::chars_format::general, 6);
     line.append(QLatin1Char(','));
-    line.append(QString::number(double(value), 'g', 6));
+    line.append(QLatin1String(text, int(end.ptr - text)));
 }
 
 } // namespace

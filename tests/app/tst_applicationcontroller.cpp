@@ -4,6 +4,7 @@
 #include "ApplicationPost.h"
 #include "CommandLine.h"
 #include "LogSpy.h"
+#include "Threads.h"
 
 // The hub's self test start and the fake test messages of test mode.
 class tst_ApplicationController : public QObject
@@ -22,6 +23,22 @@ class tst_ApplicationController : public QObject
 
 private slots:
     void cleanup() { resetOptions(); }
+
+    // Queued connections between the threads can carry each of these.
+    void typesCrossingThreadsAreRegistered_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        for (const char *name : {"LogType", "Logger::LogType", "QCanBusFrame", "Can_Id", "Sequence", "FrameList",
+                                 "Can::Message"})
+            QTest::newRow(name) << QByteArray(name);
+    }
+
+    void typesCrossingThreadsAreRegistered()
+    {
+        QFETCH(QByteArray, name);
+        Threads::registerTypes();
+        QVERIFY(QMetaType::type(name.constData()) != QMetaType::UnknownType);
+    }
 
     void postPassesAtOnce()
     {

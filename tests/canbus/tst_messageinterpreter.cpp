@@ -168,6 +168,11 @@ void TestMessageInterpreter::fieldTypesPrint_data()
     QTest::newRow("F32 1e7") << "F32" << hex("8096184b") << "1e+07";
     QTest::newRow("F32 -250") << "F32" << hex("00007ac3") << "-250";
     QTest::newRow("F32 0") << "F32" << hex("00000000") << "0";
+    QTest::newRow("F32 -0") << "F32" << hex("00000080") << "-0";
+    QTest::newRow("F32 1e-5") << "F32" << hex("acc52737") << "1e-05";
+    QTest::newRow("F32 -inf") << "F32" << hex("000080ff") << "-inf";
+    QTest::newRow("F32 nan") << "F32" << hex("0000c07f") << "nan";
+    QTest::newRow("F32 negative nan") << "F32" << hex("0000c0ff") << "-nan";
 }
 
 void TestMessageInterpreter::fieldTypesPrint()
