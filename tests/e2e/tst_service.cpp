@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "ServiceProcess.h"
+#include "SmallFileSystem.h"
 
 // The real service as a process: command line, logs, shutdown.
 class tst_Service : public QObject
@@ -137,18 +138,27 @@ private slots:
     {
         QFETCH(QString, setup);
         QFETCH(QString, said);
-        QTemporaryDir dir;
+        // On a small card of its own where the machine allows, so that the
+        // start-up clean-up has something to remove: the linked folder's old
+        // log-named files would go if the link were followed.
+        const QString small = smallFileSystem();
+        QTemporaryDir dir(small.isEmpty() ? QDir::tempPath() + "/tst_service-XXXXXX" : small + "/card-XXXXXX");
         const QString base = dir.filePath("base");
         QVERIFY(QDir(dir.path()).mkpath("customer"));
-        QFile precious(dir.filePath("customer/customer.db"));
-        QVERIFY(precious.open(QIODevice::WriteOnly));
-        precious.close();
+        QVERIFY(QDir(dir.path()).mkpath("base/log"));
+        const QDateTime old = QDateTime::currentDateTime().addDays(-30);
+        const int share = small.isEmpty() ? 1 : 200000; // 2 MiB: over 15 % with two, over 50 % with six
+        const QStringList customer = {"2020_01_01_rararoz.err", "2020_01_02_rararoz.err", "customer.db"};
+        for (const QString &name : customer)
+            makeFile(dir.filePath("customer/" + name), share, old);
+        for (int day = 1; day <= 6; ++day)
+            makeFile(base + QStringLiteral("/log/2020_02_%1_rararoz.log").arg(day, 2, 10, QLatin1Char('0')), share,
+                     old.addSecs(day));
         if (setup == "link") {
-            QVERIFY(QDir(dir.path()).mkpath("base"));
             QVERIFY(QFile::link(dir.filePath("customer"), base + "/service"));
         } else {
-            QFile blocker(base);
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            QVERIFY(QDir(base).removeRecursively());
+            makeFile(base, 0, old);
         }
         ServiceProcess service;
         service.setArguments({"--log-path", base, "--can-plugin", "virtualcan"});
@@ -157,8 +167,21 @@ private slots:
         QVERIFY(service.waitForOutput(said.arg(base)));
         QVERIFY(service.waitForOutput("POST DONE"));
         QVERIFY(service.waitForOutput("Cannot open file for write (" + base + "/service/"));
+        if (setup == "link" && !small.isEmpty()) // the clean-up has run: the oldest own event log went
+            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(base + "/log/2020_02_01_rararoz.log"), 10000);
         QCOMPARE(service.stop(SIGTERM), 0);
-        QCOMPARE(QDir(dir.filePath("customer")).entryList(QDir::Files), QStringList{"customer.db"});
+        QCOMPARE(QDir(dir.filePath("customer")).entryList(QDir::Files, QDir::Name), customer);
+    }
+
+private:
+    static void makeFile(const QString &path, int size, const QDateTime &modified)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(size, 'x'));
+        file.close();
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
     }
 };
 

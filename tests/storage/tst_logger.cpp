@@ -2,11 +2,10 @@
 
 #include <atomic>
 
-#include <sys/statvfs.h>
-
 #include "CommandLine.h"
 #include "LogSpy.h"
 #include "Logger.h"
+#include "SmallFileSystem.h"
 #include "StderrCapture.h"
 #include "Threads.h"
 
@@ -41,17 +40,6 @@ class tst_Logger : public QObject
 
     QDateTime now() const { return QDateTime::fromMSecsSinceEpoch(_nowMs.load()); }
     QString serviceFile() const { return "service/" + now().toString("yyyy_MM_dd") + "_rararoz.err"; }
-
-    // A tmpfs made for this test only: never fill anything bigger.
-    static QString smallFileSystem()
-    {
-        const QString path = qEnvironmentVariable("RARAROZ_SMALL_FS");
-        struct statvfs volume {};
-        if (path.isEmpty() || ::statvfs(QFile::encodeName(path).constData(), &volume) != 0
-            || quint64(volume.f_blocks) * volume.f_frsize > 16u * 1024 * 1024)
-            return QString();
-        return path;
-    }
 
     static void makeFile(const QString &path, int size, const QDateTime &modified)
     {
@@ -218,16 +206,16 @@ private slots:
     {
         if (smallFileSystem().isEmpty())
             QSKIP("over the share needs a small file system of the test's own (private mount namespace)");
-        // 1 MiB: the service log's 15 % share is 157,286 bytes. Three old own
-        // files of 60,000 bytes are over it by the oldest one; a stranger's
+        // 2 MiB: the service log's 15 % share is 314,572 bytes. Three old own
+        // files of 120,000 bytes are over it by the oldest one; a stranger's
         // older, bigger file and a link named like an own file do not count.
         const QDateTime march = QDateTime(QDate(2026, 3, 1), QTime(12, 0));
-        makeFile(_dir.filePath("service/notes.txt"), 100000, march.addDays(-20));
-        makeFile(_dir.filePath("customer.db"), 100000, march.addDays(-20));
+        makeFile(_dir.filePath("service/notes.txt"), 200000, march.addDays(-20));
+        makeFile(_dir.filePath("customer.db"), 200000, march.addDays(-20));
         QVERIFY(QFile::link(_dir.filePath("customer.db"), _dir.filePath("service/2026_02_01_rararoz.err")));
-        makeFile(_dir.filePath("service/2026_03_01_rararoz.err"), 60000, march);
-        makeFile(_dir.filePath("service/2026_03_02_rararoz.err"), 60000, march.addDays(1));
-        makeFile(_dir.filePath("service/20260303_101010_BootPOST_NoRunning.err"), 60000, march.addDays(2));
+        makeFile(_dir.filePath("service/2026_03_01_rararoz.err"), 120000, march);
+        makeFile(_dir.filePath("service/2026_03_02_rararoz.err"), 120000, march.addDays(1));
+        makeFile(_dir.filePath("service/20260303_101010_BootPOST_NoRunning.err"), 120000, march.addDays(2));
 
         LogSpy spy;
         QCOMPARE(Logger::I().removeLogs(Logger::eLogDebug), 1);
