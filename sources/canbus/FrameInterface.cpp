@@ -12,6 +12,7 @@ namespace Can {
 FrameInterface::FrameInterface(QObject *parent)
     : QObject(parent)
 {
+    _monotonic.start();
 }
 
 FrameInterface::~FrameInterface() = default;
@@ -30,7 +31,7 @@ bool FrameInterface::init()
     // confirmation time-out instead of the next 7 ms step.
     connect(&device, &CanInterface::didFrameTransmit, this, &FrameInterface::onFrameTransmitResult);
 
-    _timer.start(1, Qt::PreciseTimer, this);
+    pace(); // with keep-awake on there is something to send from the start
     LOG_DEBUG(QStringLiteral("%1 Initialized").arg(QString::fromLatin1(metaObject()->className())));
     return true;
 }
@@ -52,6 +53,7 @@ void FrameInterface::quit()
 {
     // Nothing is to be sent once shutdown has begun; the CAN device is closed
     // next, on this same thread.
+    _stopped = true;
     _timer.stop();
     quitThread();
 }
@@ -79,37 +81,53 @@ void FrameInterface::onFrameTransmit(Can_Id can_Id, const FrameList &frames)
 
 void FrameInterface::appendHead(Can_Id can_Id, const FrameList &frames)
 {
-    _txQueue.append(can_Id, frames);
+    if (_txQueue.append(can_Id, frames))
+        pace();
 }
 
 void FrameInterface::onFrameWritten(qint64 framesCount)
 {
     _txQueue.confirm(framesCount);
+    pace();
 }
 
 void FrameInterface::onFrameTransmitResult(bool ok)
 {
     _txQueue.writeResult(ok);
+    if (!ok)
+        pace();
 }
 
 void FrameInterface::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == _timer.timerId())
-        tick();
+        pace();
     else
         QObject::timerEvent(event);
 }
 
-void FrameInterface::tick()
+qint64 FrameInterface::nowNs() const
 {
-    if (_txQueue.tick())
-        trnsmtHead();
+    return _clock ? _clock() : _monotonic.nsecsElapsed();
 }
 
-void FrameInterface::trnsmtHead()
+void FrameInterface::pace()
+{
+    if (_stopped)
+        return;
+    trnsmtHead(nowNs());
+    // After the offer: the device may have confirmed it already.
+    const int waitMs = _txQueue.msUntilNext(nowNs(), gSendEmptyKeepAwake);
+    if (waitMs < 0)
+        _timer.stop();
+    else
+        _timer.start(waitMs, Qt::PreciseTimer, this);
+}
+
+void FrameInterface::trnsmtHead(qint64 nowNs)
 {
     Frame frame;
-    if (!_txQueue.takeNext(frame, gSendEmptyKeepAwake))
+    if (!_txQueue.offer(nowNs, gSendEmptyKeepAwake, frame))
         return;
     // The frame is marked in flight before it goes out: on the same thread
     // the device confirms it before transmitFrame returns.

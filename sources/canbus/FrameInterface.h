@@ -3,7 +3,10 @@
 #include <QBasicTimer>
 #include <QByteArray>
 #include <QCanBusFrame>
+#include <QElapsedTimer>
 #include <QObject>
+
+#include <functional>
 
 #include "ChannelFilter.h"
 #include "MessageGlobals.h"
@@ -16,9 +19,10 @@ namespace Can {
 
 // Stands between the CAN device and the message dispatcher. Inbound it passes
 // on the frames of the channels this system listens to and logs unexpected
-// ones; outbound it queues frames and hands the device one every 7 ms, each
-// released by the device's write confirmation, so the UI board is never
-// flooded.
+// ones; outbound it queues frames and hands the device one at most every
+// 7 ms, each released by the device's write confirmation, so the UI board is
+// never flooded. Its timer runs only while there is something to send (or
+// keep-awake is on): an idle service does not wake for it.
 class FrameInterface : public QObject
 {
     Q_OBJECT
@@ -38,8 +42,14 @@ public:
         return ChannelFilter::checkChannel(channel, ok, debug);
     }
 
-    // One 1 ms step of the pacing; the timer calls it, tests may too.
-    void tick();
+    // Offers the next frame if one is due and sets the timer for the next
+    // step, or stops it when nothing waits; the timer calls it, tests may too.
+    void pace();
+    bool isPacing() const { return _timer.isActive(); }
+
+    // Test seam: where the monotonic time (ns) comes from; empty: the clock.
+    using Clock = std::function<qint64()>;
+    void setClock(Clock clock) { _clock = std::move(clock); }
 
     const TransmitQueue &queue() const { return _txQueue; }
 
@@ -63,12 +73,16 @@ private:
     void initThread(QThread &thread);
     void quitThread();
     void appendHead(Can_Id can_Id, const FrameList &frames);
-    void trnsmtHead();
+    void trnsmtHead(qint64 nowNs);
     bool transmitFrame(Can_Id can_Id, const QByteArray &data);
+    qint64 nowNs() const;
 
     TransmitQueue _txQueue;
     ChannelFilter _channelFilter;
     QBasicTimer _timer;
+    QElapsedTimer _monotonic;
+    Clock _clock;
+    bool _stopped = false; // shutdown has begun: nothing more is sent
 
     QThread *_thread = nullptr;
     bool _init = false;

@@ -1,5 +1,7 @@
 #include "TransmitQueue.h"
 
+#include <limits>
+
 #include "Logger.h"
 
 namespace Can {
@@ -7,6 +9,7 @@ namespace Can {
 namespace {
 // The drop counter starts over here rather than wrapping through the maximum.
 constexpr quint32 kDropCounterLast = 4294967294u;
+constexpr qint64 kNsPerMs = 1000000;
 } // namespace
 
 bool TransmitQueue::append(Can_Id can_Id, const FrameList &frames)
@@ -31,16 +34,35 @@ void TransmitQueue::countDrop()
         ++_dropCounter;
 }
 
-bool TransmitQueue::tick()
+qint64 TransmitQueue::sinceOffer(qint64 nowNs) const
 {
-    if (_inFlight != eInFlight_None && ++_inFlightTicks >= _confirmTimeout) {
+    return _offered ? nowNs - _lastOfferNs : std::numeric_limits<qint64>::max();
+}
+
+bool TransmitQueue::offer(qint64 nowNs, bool keepAwake, Frame &frame)
+{
+    if (_inFlight != eInFlight_None && sinceOffer(nowNs) >= _confirmTimeout * kNsPerMs) {
         _inFlight = eInFlight_None;
         ++_timeouts;
     }
-    if (++_tickCounter != _interval)
+    if (sinceOffer(nowNs) < _interval * kNsPerMs || !takeNext(frame, keepAwake))
         return false;
-    _tickCounter = 0;
+    _offered = true;
+    _lastOfferNs = nowNs;
     return true;
+}
+
+int TransmitQueue::msUntilNext(qint64 nowNs, bool keepAwake) const
+{
+    qint64 waitNs = 0;
+    if (_inFlight != eInFlight_None)
+        waitNs = _confirmTimeout * kNsPerMs - sinceOffer(nowNs);
+    else if (!_txFrameList.isEmpty() || keepAwake)
+        waitNs = _interval * kNsPerMs - sinceOffer(nowNs);
+    else
+        return -1;
+    // Rounded up: a timer never fires early, so the frame is then due.
+    return waitNs <= 0 ? 0 : int((waitNs + kNsPerMs - 1) / kNsPerMs);
 }
 
 bool TransmitQueue::takeNext(Frame &frame, bool keepAwake)
@@ -56,7 +78,6 @@ bool TransmitQueue::takeNext(Frame &frame, bool keepAwake)
     } else {
         return false;
     }
-    _inFlightTicks = 0;
     return true;
 }
 

@@ -16,6 +16,11 @@ namespace Can {
 // offered, never when a keep-awake frame was. Without that, the confirmation
 // of a keep-awake frame would remove a message frame that was queued behind
 // it before that frame was ever sent.
+//
+// Pacing is measured on a monotonic clock from the last offer, not counted in
+// timer ticks: no two offers are ever closer than _interval, whenever the
+// caller's timer happens to fire, and with nothing to send the caller's timer
+// can stop altogether.
 class TransmitQueue
 {
 public:
@@ -31,10 +36,10 @@ public:
     };
 
     static constexpr quint16 _txFrameList_Max = 4000; // most frames in the queue
-    static constexpr quint8 _interval = 7;            // ticks between two offers
-    // Ticks after an offer with no confirmation before the frame is offered
-    // again: a device that drops a confirmation must not stall the queue.
-    static constexpr quint8 _confirmTimeout = 100;
+    static constexpr qint64 _interval = 7;            // ms at least between two offers
+    // Milliseconds after an offer with no confirmation before the frame is
+    // offered again: a device that drops a confirmation must not stall the queue.
+    static constexpr qint64 _confirmTimeout = 100;
     // Dropped frames are logged on drop 1, 61, 121, ...
     static constexpr quint32 _dropLogEvery = 60;
 
@@ -45,13 +50,21 @@ public:
     // throttled "Transmit buffer overflow" rule, and false is returned.
     bool append(Can_Id can_Id, const FrameList &frames);
 
-    // Counts one timer tick; true on every _interval-th, when a frame is due.
-    bool tick();
+    // The frame to offer at nowNs (a monotonic clock in ns), when one may go:
+    // at least _interval after the last offer and nothing awaiting its
+    // confirmation (an offer unconfirmed for _confirmTimeout is given up).
+    bool offer(qint64 nowNs, bool keepAwake, Frame &frame);
 
-    // The frame to offer now: the head, else, with keepAwake, an empty frame
-    // on the lowest-priority channel. The frame is then in flight until
-    // confirmed. False when nothing is to be offered: the queue is empty
-    // (without keepAwake) or the last offer is still awaiting its confirmation.
+    // Whole milliseconds from nowNs until offer() may have something to do:
+    // 0 for now, -1 for never (nothing queued, nothing in flight and no
+    // keep-awake), when the caller's timer can stop.
+    int msUntilNext(qint64 nowNs, bool keepAwake) const;
+
+    // The frame to offer, without regard to time: the head, else, with
+    // keepAwake, an empty frame on the lowest-priority channel. The frame is
+    // then in flight until confirmed. False when nothing is to be offered:
+    // the queue is empty (without keepAwake) or the last offer is still
+    // awaiting its confirmation.
     bool takeNext(Frame &frame, bool keepAwake);
 
     // The device wrote frames. Releases the one frame in flight whatever the
@@ -75,12 +88,13 @@ public:
 
 private:
     void countDrop();
+    qint64 sinceOffer(qint64 nowNs) const;
 
     QList<Frame> _txFrameList;
     quint32 _dropCounter = 0;
-    quint8 _tickCounter = 0;
     InFlight _inFlight = eInFlight_None;
-    quint8 _inFlightTicks = 0;
+    bool _offered = false;   // any offer made yet
+    qint64 _lastOfferNs = 0; // when the last offer was made
     quint64 _timeouts = 0;
 };
 

@@ -37,21 +37,22 @@ bool append(TransmitQueue &queue, const TransmitQueue::Frame &frame)
     return queue.append(frame.can_Id, {frame.data});
 }
 
-// Ticks a queue the way the 1 ms timer does, offering at every due step;
-// returns the frames offered, with the tick (1-based) each went out on.
+constexpr qint64 kMs = 1000000; // ns
+
+// Asks a queue for a frame at every millisecond 1 .. ms, as a caller would
+// that wakes far more often than needed; returns the frames offered, with
+// the millisecond each went out on.
 struct Offer {
     int tick;
     TransmitQueue::Frame frame;
 };
 
-QList<Offer> runTicks(TransmitQueue &queue, int ticks, bool keepAwake, bool confirmEach)
+QList<Offer> runTicks(TransmitQueue &queue, int ms, bool keepAwake, bool confirmEach, int from = 0)
 {
     QList<Offer> offers;
-    for (int t = 1; t <= ticks; ++t) {
-        if (!queue.tick())
-            continue;
+    for (int t = from + 1; t <= from + ms; ++t) {
         TransmitQueue::Frame frame;
-        if (!queue.takeNext(frame, keepAwake))
+        if (!queue.offer(t * kMs, keepAwake, frame))
             continue;
         offers.append({t, frame});
         if (confirmEach)
@@ -133,28 +134,40 @@ private slots:
     void headNotReofferedWhileInFlight();
     void unconfirmedHeadReofferedAfterTimeout();
     void lateConfirmationAfterTimeoutRemovesOnce();
+    void msUntilNext_data();
+    void msUntilNext();
+    void timerFollowingTheQueueNeverOffersWithinSevenMs();
 
     // The service
     void serviceTransmitsQueuedFramesWithChannelAndPayload();
     void serviceSendsKeepAwakeOnLowestChannel();
     void serviceRoutesConfirmationAndWriteResult();
     void serviceDropsOversizeFrameWithoutBlockingQueue();
+    void serviceTimerRunsOnlyWhileThereIsSomethingToSend();
     void serviceInitOnceAndWiredToDevice(); // last: starts the real timer
 
 private:
     // Brings the service's queue to empty with nothing in flight and the
     // pacing counter just past an offer.
     void drainService();
-    // Ticks the service until it emits a frame; the ticks that took, or -1
-    // when none came within maxTicks.
+    // Moves the service's clock on 1 ms at a time, pacing at every step,
+    // until it emits a frame; the milliseconds that took, or -1 when none
+    // came within maxTicks.
     int ticksToNextOffer(const FrameRecorder &spy, int maxTicks = 7);
+    void step()
+    {
+        _nowNs += kMs;
+        FrameInterface::I().pace();
+    }
 
     LogSpy _log;
+    qint64 _nowNs = 0;
 };
 
 void TestFrameInterface::initTestCase()
 {
     Threads::registerTypes();
+    FrameInterface::I().setClock([this] { return _nowNs; });
     qRegisterMetaType<Can::ChannelFilter::ChannelGroup>();
 }
 
@@ -485,12 +498,10 @@ void TestFrameInterface::queueStaysBoundedWhileWritesFail()
     int offers = 0;
     for (int t = 0; t < 70000; ++t) {
         append(queue, frameOf(eChlid_TD_Sync, t)); // a producer faster than the bus
-        if (queue.tick()) {
-            TransmitQueue::Frame frame;
-            if (queue.takeNext(frame, true)) {
-                ++offers;
-                queue.writeResult(false); // no device
-            }
+        TransmitQueue::Frame frame;
+        if (queue.offer(t * kMs, true, frame)) {
+            ++offers;
+            queue.writeResult(false); // no device
         }
         QVERIFY(queue.size() <= 4000);
     }
@@ -535,9 +546,10 @@ void TestFrameInterface::fullQueueDrainingSendsOnlyWholeMessages()
     QRandomGenerator random(7);
     QList<QByteArray> sent;
     int admitted = 0;
+    qint64 nowMs = 0;
     const auto step = [&] {
         TransmitQueue::Frame frame;
-        if (queue.tick() && queue.takeNext(frame, false)) {
+        if (queue.offer(++nowMs * kMs, false, frame)) {
             sent.append(frame.data);
             queue.confirm(1);
         }
@@ -576,7 +588,7 @@ void TestFrameInterface::oneFramePerSevenTicks()
     const QList<Offer> offers = runTicks(queue, 50, false, true);
     QCOMPARE(offers.size(), 5);
     for (int i = 0; i < offers.size(); ++i) {
-        QCOMPARE(offers.at(i).tick, 7 * (i + 1));
+        QCOMPARE(offers.at(i).tick, 1 + 7 * i); // the first at once
         QCOMPARE(offers.at(i).frame.data, QByteArray(8, char(i)));
     }
     QVERIFY(queue.isEmpty());
@@ -589,15 +601,14 @@ void TestFrameInterface::headOfferedAgainEverySevenTicksWhenWriteFails()
     append(queue, frameOf(eChlid_TD_UI, 2));
     QList<int> offerTicks;
     for (int t = 1; t <= 28; ++t) {
-        if (!queue.tick())
-            continue;
         TransmitQueue::Frame frame;
-        QVERIFY(queue.takeNext(frame, false));
+        if (!queue.offer(t * kMs, false, frame))
+            continue;
         QCOMPARE(frame.data, QByteArray(8, char(1)));
         offerTicks << t;
         queue.writeResult(false);
     }
-    QCOMPARE(offerTicks, (QList<int>{7, 14, 21, 28}));
+    QCOMPARE(offerTicks, (QList<int>{1, 8, 15, 22}));
     QCOMPARE(queue.size(), 2);
 }
 
@@ -615,7 +626,7 @@ void TestFrameInterface::keepAwakeOnlyWhenQueueEmptyAndEnabled()
     // With frames queued, the frames go first and no keep-awake frame is sent.
     append(queue, frameOf(eChlid_TD_UI, 1));
     append(queue, frameOf(eChlid_TD_UI, 2));
-    offers = runTicks(queue, 21, true, true);
+    offers = runTicks(queue, 21, true, true, 21);
     QCOMPARE(offers.size(), 3);
     QCOMPARE(offers.at(0).frame.can_Id, eChlid_TD_UI);
     QCOMPARE(offers.at(1).frame.can_Id, eChlid_TD_UI);
@@ -674,12 +685,10 @@ void TestFrameInterface::queueFillingWhileKeepAwakeInFlightLosesNothing()
             queue.confirm(1);
             pendingConfirmAt = -1;
         }
-        if (queue.tick()) {
-            TransmitQueue::Frame frame;
-            if (queue.takeNext(frame, true)) {
-                sent.append(frame);
-                pendingConfirmAt = t + 5;
-            }
+        TransmitQueue::Frame frame;
+        if (queue.offer(t * kMs, true, frame)) {
+            sent.append(frame);
+            pendingConfirmAt = t + 5;
         }
     }
     QVERIFY(appendedDuringKeepAwake > 10); // the case is really exercised
@@ -749,7 +758,7 @@ void TestFrameInterface::headNotReofferedWhileInFlight()
     append(queue, frameOf(eChlid_TD_UI, 1));
     const QList<Offer> offers = runTicks(queue, 99, true, false);
     QCOMPARE(offers.size(), 1); // neither the head again nor a keep-awake frame
-    QCOMPARE(offers.at(0).tick, 7);
+    QCOMPARE(offers.at(0).tick, 1);
     QCOMPARE(queue.inFlight(), TransmitQueue::eInFlight_Head);
 }
 
@@ -758,11 +767,10 @@ void TestFrameInterface::unconfirmedHeadReofferedAfterTimeout()
     TransmitQueue queue;
     append(queue, frameOf(eChlid_TD_UI, 1));
     const QList<Offer> offers = runTicks(queue, 120, false, false);
-    // Offered at tick 7; released 100 ticks later (107); offered at the next
-    // step after that, tick 112.
+    // Offered at 1 ms; given up 100 ms later and offered again then.
     QCOMPARE(offers.size(), 2);
-    QCOMPARE(offers.at(0).tick, 7);
-    QCOMPARE(offers.at(1).tick, 112);
+    QCOMPARE(offers.at(0).tick, 1);
+    QCOMPARE(offers.at(1).tick, 101);
     QCOMPARE(offers.at(1).frame.data, QByteArray(8, char(1)));
     QCOMPARE(queue.timeouts(), quint64(1));
 }
@@ -772,11 +780,76 @@ void TestFrameInterface::lateConfirmationAfterTimeoutRemovesOnce()
     TransmitQueue queue;
     append(queue, frameOf(eChlid_TD_UI, 1));
     append(queue, frameOf(eChlid_TD_UI, 2));
-    runTicks(queue, 112, false, false); // offered, timed out, offered again
+    runTicks(queue, 101, false, false); // offered, timed out, offered again
     queue.confirm(1);                   // the late one for the first offer
     queue.confirm(1);                   // and the one for the second: stale
     QCOMPARE(queue.size(), 1);
     QCOMPARE(queue.frames().first().data, QByteArray(8, char(2)));
+}
+
+void TestFrameInterface::msUntilNext_data()
+{
+    QTest::addColumn<int>("queued");
+    QTest::addColumn<bool>("keepAwake");
+    QTest::addColumn<int>("offeredMsAgo"); // -1: never offered
+    QTest::addColumn<bool>("confirmed");
+    QTest::addColumn<int>("wait");
+    QTest::newRow("idle: the timer stops") << 0 << false << 3 << true << -1;
+    QTest::newRow("idle with keep-awake") << 0 << true << 3 << true << 4;
+    QTest::newRow("first frame: at once") << 1 << false << -1 << true << 0;
+    QTest::newRow("3 ms after an offer") << 2 << false << 3 << true << 4;
+    QTest::newRow("8 ms after an offer") << 2 << false << 8 << true << 0;
+    QTest::newRow("awaiting its confirmation") << 2 << false << 30 << false << 70;
+}
+
+void TestFrameInterface::msUntilNext()
+{
+    QFETCH(int, queued);
+    QFETCH(bool, keepAwake);
+    QFETCH(int, offeredMsAgo);
+    QFETCH(bool, confirmed);
+    QFETCH(int, wait);
+    TransmitQueue queue;
+    const qint64 offeredAt = 1000 * kMs;
+    if (offeredMsAgo >= 0) {
+        TransmitQueue::Frame frame;
+        QVERIFY(queue.offer(offeredAt, true, frame));
+        if (confirmed)
+            queue.confirm(1);
+    }
+    for (int i = 0; i < queued; ++i)
+        append(queue, frameOf(eChlid_TD_UI, i));
+    QCOMPARE(queue.msUntilNext(offeredAt + qMax(offeredMsAgo, 0) * kMs, keepAwake), wait);
+}
+
+void TestFrameInterface::timerFollowingTheQueueNeverOffersWithinSevenMs()
+{
+    // A timer set as the queue asks and firing up to a millisecond late, with
+    // frames queued at odd moments between: every gap between two offers is
+    // 7 ms or more (the old 1 ms tick counter let it fall to 6 ms), and no
+    // more than a timer's lateness above.
+    TransmitQueue queue;
+    QRandomGenerator random(11);
+    qint64 now = 123456789;
+    QList<qint64> offers;
+    int queued = 0;
+    for (int i = 0; i < 2000; ++i) {
+        if (random.bounded(3) == 0 && queued < 300)
+            append(queue, frameOf(eChlid_TD_UI, queued++));
+        const int wait = queue.msUntilNext(now, false);
+        now += (wait < 0 ? 5 : wait) * kMs + qint64(random.bounded(1000000));
+        TransmitQueue::Frame frame;
+        if (queue.offer(now, false, frame)) {
+            offers << now;
+            queue.confirm(1);
+        }
+    }
+    QVERIFY(offers.size() > 250);
+    qint64 shortest = std::numeric_limits<qint64>::max();
+    for (int i = 1; i < offers.size(); ++i)
+        shortest = qMin(shortest, offers.at(i) - offers.at(i - 1));
+    QVERIFY2(shortest >= 7 * kMs, qPrintable(QString::number(shortest)));
+    QVERIFY(queue.isEmpty() || queued == 300);
 }
 
 // ---------------------------------------------------------------- the service
@@ -790,11 +863,12 @@ void TestFrameInterface::drainService()
     // Keep-awake makes every step offer something, so the pacing phase shows.
     for (int t = 0; t < 7 * 5000 && (spy.isEmpty() || !service.queue().isEmpty()); ++t) {
         const int before = spy.count();
-        service.tick();
+        step();
         if (spy.count() != before)
             service.onFrameWritten(1);
     }
     gSendEmptyKeepAwake = false;
+    service.pace(); // keep-awake off: the timer stops
     QVERIFY(service.queue().isEmpty());
     QCOMPARE(service.queue().inFlight(), TransmitQueue::eInFlight_None);
 }
@@ -803,7 +877,7 @@ int TestFrameInterface::ticksToNextOffer(const FrameRecorder &spy, int maxTicks)
 {
     const int before = spy.count();
     for (int t = 1; t <= maxTicks; ++t) {
-        FrameInterface::I().tick();
+        step();
         if (spy.count() != before)
             return t;
     }
@@ -897,6 +971,23 @@ void TestFrameInterface::serviceDropsOversizeFrameWithoutBlockingQueue()
     QVERIFY(service.queue().isEmpty());
 }
 
+void TestFrameInterface::serviceTimerRunsOnlyWhileThereIsSomethingToSend()
+{
+    drainService();
+    FrameInterface &service = FrameInterface::I();
+    FrameRecorder spy(service);
+    QVERIFY(!service.isPacing()); // idle: no wake-ups at all
+    service.onFrameTransmit(eChlid_TD_UI, {QByteArray(8, char(1)), QByteArray(8, char(2))});
+    QVERIFY(service.isPacing());
+    QCOMPARE(ticksToNextOffer(spy), 7);
+    service.onFrameWritten(1);
+    QVERIFY(service.isPacing());
+    QCOMPARE(ticksToNextOffer(spy), 7);
+    service.onFrameWritten(1);
+    QVERIFY(service.queue().isEmpty());
+    QVERIFY(!service.isPacing());
+}
+
 void TestFrameInterface::serviceInitOnceAndWiredToDevice()
 {
     drainService();
@@ -915,7 +1006,7 @@ void TestFrameInterface::serviceInitOnceAndWiredToDevice()
     const FrameCount before = device.txFrameCount();
     service.onFrameTransmit(eChlid_TD_UI, {QByteArray(8, char(7))});
     for (int t = 0; t < 21; ++t)
-        service.tick();
+        step();
     QCOMPARE(device.txFrameCount(), before + 3);
     QCOMPARE(service.queue().size(), 1);
     QCOMPARE(service.queue().inFlight(), TransmitQueue::eInFlight_None);
