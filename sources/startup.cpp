@@ -21,6 +21,12 @@ void prepareEnvironment()
     qputenv("QT_IM_MODULE", "qtvirtualkeyboard");
     qputenv("QT_VIRTUALKEYBOARD_STYLE", "kestin");
     qputenv("QT_VIRTUALKEYBOARD_LAYOUT_PATH", ":/plugins/QtQuick/VirtualKeyboard/Layouts");
+    // Every log line asks for the local time; without TZ glibc then checks
+    // /etc/localtime for a change each time. Named once here, the zone is
+    // read once: a zone changed while the service runs is seen at its next
+    // start, which a demo board can live with.
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        qputenv("TZ", ":/etc/localtime");
     // The service has no window: never ask for a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -301,10 +301,11 @@ bool MessageInterpreter::logByDefinition(const Can::Message &message, QVariantLi
 
     LOG_APPED(line);
 
-    if (message.actionId != ID_Acknow) {
-        // Check-ins arrive every second; the console would drown in them.
-        if (message.actionId != ID_UI_CHECK_IN)
-            qDebug("Message %s", qUtf8Printable(line));
+    // Acknowledgements are logged only. Check-ins arrive every second and
+    // nothing the simulator does depends on them: logged here, they go no
+    // further (two thread hops each, to be dropped), nor to the console.
+    if (message.actionId != ID_Acknow && message.actionId != ID_UI_CHECK_IN) {
+        qDebug("Message %s", qUtf8Printable(line));
         emit didUnhandledMsgReady(actions);
     }
     return true;

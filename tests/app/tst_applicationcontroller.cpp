@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "LogSpy.h"
 #include "Threads.h"
+#include "startup.h"
 
 // The hub's self test start and the fake test messages of test mode.
 class tst_ApplicationController : public QObject
@@ -23,6 +24,24 @@ class tst_ApplicationController : public QObject
 
 private slots:
     void cleanup() { resetOptions(); }
+
+    // The zone is named once so that local time costs no file check per line.
+    void timeZoneNamedOnce_data()
+    {
+        QTest::addColumn<QByteArray>("given");
+        QTest::addColumn<QByteArray>("used");
+        QTest::newRow("none given") << QByteArray() << QByteArray(":/etc/localtime");
+        QTest::newRow("given zone kept") << QByteArray("Europe/Zurich") << QByteArray("Europe/Zurich");
+    }
+
+    void timeZoneNamedOnce()
+    {
+        QFETCH(QByteArray, given);
+        QFETCH(QByteArray, used);
+        qputenv("TZ", given);
+        prepareEnvironment();
+        QCOMPARE(qgetenv("TZ"), used);
+    }
 
     // Queued connections between the threads can carry each of these.
     void typesCrossingThreadsAreRegistered_data()
