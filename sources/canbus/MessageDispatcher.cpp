@@ -17,6 +17,11 @@ namespace Can {
 
 MessageDispatcher::MessageDispatcher(QObject *parent)
     : QObject(parent)
+    , _receivedFrames(this, _frameBatchWindowMs,
+                      [this](const QVector<ReceivedFrame> &frames) {
+                          for (const ReceivedFrame &received : frames)
+                              onFrameReceive(received.channel, received.frame);
+                      })
     , _builder(this)
     , _interpreter(this)
 {
@@ -35,7 +40,11 @@ bool MessageDispatcher::init()
             &MessageDispatcher::onSettingsDone);
 
     FrameInterface &frames = FrameInterface::I();
-    connect(&frames, &FrameInterface::didFrameReceive, this, &MessageDispatcher::onFrameReceive);
+    // Taken on the CAN-frame thread, assembled on this one, in batches.
+    connect(
+        &frames, &FrameInterface::didFrameReceive, this,
+        [this](Can_Id channel, const QByteArray &frame) { _receivedFrames.push({channel, frame}); },
+        Qt::DirectConnection);
     // The frame interface may tie this pair itself; unique, so that a frame is
     // never queued twice.
     connect(this, &MessageDispatcher::didFrameTransmit, &frames, &FrameInterface::onFrameTransmit,

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QVariantList>
 
+#include "CoalescingQueue.h"
 #include "MessageBuilder.h"
 #include "MessageGlobals.h"
 #include "MessageInterpreter.h"
@@ -59,6 +60,15 @@ private:
     void interpret(const Can::Message &message);
     static bool needsAcknow(Can_Id channel);
     static Sequence nextSequence(Sequence &counter);
+
+    // Received frames reach this thread in batches rather than each waking
+    // it; a frame waits at most this long, so an acknowledgement too.
+    struct ReceivedFrame {
+        Can_Id channel;
+        QByteArray frame;
+    };
+    static constexpr int _frameBatchWindowMs = 4;
+    CoalescingQueue<ReceivedFrame> _receivedFrames;
 
     // Per channel the message in assembly. The list holds at most one record;
     // a finished or broken record is reset in place rather than removed, so a

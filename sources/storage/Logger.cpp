@@ -26,6 +26,11 @@ Logger::LogType fileType(Logger::LogType type)
 
 Logger::Logger(QObject *parent)
     : QObject(parent)
+    , _lines(this, _batchWindowMs,
+             [this](const QVector<Line> &lines) {
+                 for (const Line &line : lines)
+                     onLog(line.content, line.type, line.timestamp);
+             })
     , _exportLogsWatcher(this)
     , _removeLogsWatcher(this)
 {
@@ -48,7 +53,11 @@ bool Logger::init()
         return false;
     _init = true;
     checkLogPath();
-    connect(this, &Logger::didLog, this, &Logger::onLog);
+    // Taken on the sender's thread, written on the logger's, in batches.
+    connect(
+        this, &Logger::didLog, this,
+        [this](const QString &content, LogType type, bool timestamp) { _lines.push({content, type, timestamp}); },
+        Qt::DirectConnection);
     connect(&MainTimer::I(), &MainTimer::didDateChange, this, [this] { concurrentRemoveLogs(); });
     connect(&_removeLogsWatcher, &QFutureWatcher<int>::finished, this, &Logger::onRemoveLogs);
     connect(&_exportLogsWatcher, &QFutureWatcher<bool>::finished, this, &Logger::onExportLogs);
@@ -66,6 +75,13 @@ bool Logger::init(QThread &thread)
 void Logger::initThread(QThread &thread)
 {
     Threads::initThread(*this, thread, _thread);
+    // The thread stops last at shutdown; what was sent until then is written.
+    connect(&thread, &QThread::finished, this, &Logger::flush, Qt::DirectConnection);
+}
+
+void Logger::flush()
+{
+    _lines.deliverAll();
 }
 
 void Logger::quit()

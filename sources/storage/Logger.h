@@ -10,6 +10,7 @@
 #include <array>
 #include <functional>
 
+#include "CoalescingQueue.h"
 #include "LogFile.h"
 #include "LogFolder.h"
 #include "Singleton.h"
@@ -50,6 +51,10 @@ public:
 
     // Test seam: where "now" comes from (the wall clock by default).
     void setClock(Clock clock);
+
+    // Writes every line sent so far; on the logger's thread only. Lines are
+    // otherwise written in batches, a few milliseconds after they are sent.
+    void flush();
 
     bool concurrentExportIsOk();
     int removeLogs(LogType type);
@@ -100,6 +105,16 @@ private:
     };
     Output &output(LogType type);
     const Output &output(LogType type) const;
+
+    // A line as sent, until the logger's thread writes it.
+    struct Line {
+        QString content;
+        LogType type;
+        bool timestamp;
+    };
+    // Lines reach the logger's thread in batches rather than each waking it.
+    static constexpr int _batchWindowMs = 10;
+    CoalescingQueue<Line> _lines;
 
     bool _logStorageReady = true;
     const QString _headerA = QStringLiteral(
