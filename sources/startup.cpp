@@ -14,6 +14,7 @@
 #include "MainTimer.h"
 #include "StorageGlobals.h"
 #include "StateController.h"
+#include "SystemdNotifier.h"
 #include "Threads.h"
 
 void prepareEnvironment()
@@ -57,6 +58,8 @@ void startServices()
     if (!gParserErrorText.isEmpty())
         LOG_DEBUG(QStringLiteral("Command-line arguments process failed:") + gParserErrorText);
 
+    // Before the bus opens, so that it hears the bus's first word.
+    SystemdNotifier::I().init();
     // The switches are set on the services' own threads, where they are read.
     if (Can::CanInterface::I().init(Threads::_CanFrame_Thread))
         QMetaObject::invokeMethod(&Can::CanInterface::I(), [] { Can::CanInterface::I().enableConsoleOut(gConsoleoutCanInterface); });

@@ -62,6 +62,7 @@ bool CanInterface::openBus()
     LOG_DEBUG(
         QStringLiteral("UI,%1,%2")
             .arg(QStringLiteral("%1 Initialized").arg(QString::fromLatin1(metaObject()->className())), _canStatus));
+    emit didBusConnected();
     return true;
 }
 
@@ -270,6 +271,7 @@ void CanInterface::busLost()
     status(tr("Connection"));
     LOG_DEBUG(QStringLiteral("CAN bus lost: %1").arg(_canStatus));
     _retryTimer.start(_retryInterval, this);
+    emit didBusLost();
 }
 
 void CanInterface::busRecovered()
@@ -278,6 +280,7 @@ void CanInterface::busRecovered()
     _retryTimer.stop();
     status(QStringLiteral("Connected"));
     LOG_DEBUG(QStringLiteral("CAN bus recovered: %1").arg(_canStatus));
+    emit didBusConnected();
 }
 
 void CanInterface::reconnect()

@@ -64,6 +64,10 @@ signals:
     void didFrameWritten(qint64 framesCount);
     void didFrameTransmit(bool ok);
     void didFrameError(const QString &status);
+    // The bus is open: at start-up, or again after a loss.
+    void didBusConnected();
+    // The bus went away; the retry runs until didBusConnected.
+    void didBusLost();
 
 public slots:
     void quit();

@@ -126,6 +126,7 @@ void StateController::tick()
 {
     runTick();
     processChartEvents();
+    announceActiveState();
 }
 
 void StateController::runTick()
@@ -151,6 +152,16 @@ void StateController::processChartEvents()
     // not only queued calls, also lets Qt drop the delivered ones, so a test
     // that runs many ticks without an event loop stays fast.)
     QCoreApplication::sendPostedEvents();
+}
+
+void StateController::announceActiveState()
+{
+    // Every tick re-enters the active state; only a move to another counts.
+    const QString state = getActiveStateName();
+    if (state == _announcedState)
+        return;
+    _announcedState = state;
+    emit didActiveStateChange(state);
 }
 
 void StateController::sendMessages(bool isBroadcast)

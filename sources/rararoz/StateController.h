@@ -74,6 +74,10 @@ public:
     const ReceivedRequests &receivedRequests() const { return _treatmentRcvdMessages; }
     quint32 elapsedTimeCtr() const { return _elapsedTimeCtr; }
 
+signals:
+    // The chart's active state is another one than at the last tick.
+    void didActiveStateChange(const QString &state);
+
 public slots:
     void doStateControllerUnhandledMsgReceived(const QVariantList &msg);
 
@@ -98,6 +102,7 @@ private:
     // The tick's own work, before the chart runs.
     void runTick();
     void processChartEvents();
+    void announceActiveState();
     void connectChartStates();
     void fillTransitionEventsFromStandby();
     void fillAlarmTriggerSpecs();
@@ -302,6 +307,7 @@ private:
     Treatment_HDF_vars _treatmentHDFVars;
     quint32 _elapsedTimeCtr = 0;
     rararozXMLStates _rarAroz;
+    QString _announcedState;
 
     Chart_State_Vars _chartStateVars;
     Blood_Prime_Vars _bloodPrimeVars;

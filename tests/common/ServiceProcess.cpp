@@ -3,9 +3,15 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QSocketNotifier>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 ServiceProcess::ServiceProcess()
 {
@@ -13,6 +19,9 @@ ServiceProcess::ServiceProcess()
     _process.setProcessChannelMode(QProcess::MergedChannels);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Tests run under systemd must not have the service report to it.
+    for (const char *name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"})
+        env.remove(QString::fromLatin1(name));
     _process.setProcessEnvironment(env);
 }
 
@@ -22,6 +31,62 @@ ServiceProcess::~ServiceProcess()
         _process.kill();
         _process.waitForFinished(5000);
     }
+    _notifyReader.reset();
+    if (_notifySocket >= 0)
+        ::close(_notifySocket);
+}
+
+bool ServiceProcess::listenAsSystemd(const QProcessEnvironment &variables)
+{
+    const QByteArray path = QFile::encodeName(_logDir.filePath(QStringLiteral("notify")));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (_notifySocket >= 0 || size_t(path.size()) >= sizeof(address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    _notifySocket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (_notifySocket < 0 || ::bind(_notifySocket, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
+        return false;
+    _notifyReader = std::make_unique<QSocketNotifier>(_notifySocket, QSocketNotifier::Read);
+    QObject::connect(_notifyReader.get(), &QSocketNotifier::activated, _notifyReader.get(),
+                     [this] { readNotifications(); });
+    _notifyClock.start();
+
+    QProcessEnvironment env = _process.processEnvironment();
+    env.insert(variables);
+    env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(path));
+    _process.setProcessEnvironment(env);
+    return true;
+}
+
+void ServiceProcess::readNotifications()
+{
+    char buffer[4096];
+    ssize_t size;
+    while (_notifySocket >= 0 && (size = ::recv(_notifySocket, buffer, sizeof(buffer), 0)) > 0)
+        _notifications.append({_notifyClock.elapsed(), QByteArray(buffer, int(size))});
+}
+
+const QList<ServiceProcess::Notification> &ServiceProcess::notifications()
+{
+    readNotifications();
+    return _notifications;
+}
+
+bool ServiceProcess::waitForNotification(const QByteArray &message, int timeoutMs)
+{
+    const auto received = [this, &message] {
+        const QList<Notification> &all = notifications();
+        return std::any_of(all.cbegin(), all.cend(),
+                           [&message](const Notification &notification) { return notification.message == message; });
+    };
+    QDeadlineTimer deadline(timeoutMs);
+    while (!received()) {
+        if (deadline.hasExpired() || _process.state() == QProcess::NotRunning)
+            return received();
+        QTest::qWait(20);
+    }
+    return true;
 }
 
 bool ServiceProcess::start(const QStringList &arguments, bool virtualBus)

@@ -1,7 +1,13 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <memory>
+
+class QSocketNotifier;
 
 // The real rararoz binary run as a child process, with its logs in a
 // temporary folder and its console output collected.
@@ -26,6 +32,16 @@ public:
     // Sends a signal and waits for the exit; returns the exit code or -1.
     int stop(int signal, int timeoutMs = 15000);
 
+    // The service reports to a socket of this test as it would to systemd,
+    // with these variables (WATCHDOG_USEC, WATCHDOG_PID) besides; call before start().
+    bool listenAsSystemd(const QProcessEnvironment &variables = {});
+    struct Notification {
+        qint64 atMs; // since listenAsSystemd
+        QByteArray message;
+    };
+    const QList<Notification> &notifications();
+    bool waitForNotification(const QByteArray &message, int timeoutMs = 10000);
+
     QString output();
     QString logText(const QString &relativeFolder) const;
     QString logPath() const { return _logDir.path(); }
@@ -33,8 +49,13 @@ public:
 
 private:
     static void run(QProcess &process, const QString &emulator, const QString &program, const QStringList &arguments);
+    void readNotifications();
 
     QTemporaryDir _logDir;
     QProcess _process;
     QString _output;
+    int _notifySocket = -1;
+    std::unique_ptr<QSocketNotifier> _notifyReader;
+    QElapsedTimer _notifyClock;
+    QList<Notification> _notifications;
 };

@@ -72,6 +72,51 @@ private slots:
         QVERIFY(service.output().contains("Application terminated by SIGINT"));
     }
 
+    void reportsToSystemd_data()
+    {
+        QTest::addColumn<QString>("watchdogPid");
+        QTest::addColumn<bool>("keepAlive");
+        QTest::newRow("watchdog on this process") << QString() << true;
+        QTest::newRow("watchdog on another process") << "1" << false;
+    }
+
+    void reportsToSystemd()
+    {
+        QFETCH(QString, watchdogPid);
+        QFETCH(bool, keepAlive);
+        // Under 2 s, so the 1 s main tick would be too slow for it.
+        const qint64 watchdogMs = 600;
+        QProcessEnvironment variables;
+        variables.insert("WATCHDOG_USEC", QString::number(watchdogMs * 1000));
+        if (!watchdogPid.isEmpty())
+            variables.insert("WATCHDOG_PID", watchdogPid);
+        ServiceProcess service;
+        QVERIFY(service.listenAsSystemd(variables));
+        QVERIFY(service.start());
+        QVERIFY(service.waitForNotification("READY=1"));
+        QVERIFY(service.waitForNotification("STATUS=Standby"));
+        QTest::qWait(int(4 * watchdogMs)); // the chart ticks in Standby meanwhile
+        QCOMPARE(service.stop(SIGTERM), 0);
+
+        QList<qint64> keepAlives;
+        QByteArrayList messages;
+        for (const ServiceProcess::Notification &notification : service.notifications()) {
+            messages << notification.message;
+            if (notification.message == "WATCHDOG=1" && messages.contains("READY=1"))
+                keepAlives << notification.atMs;
+        }
+        QCOMPARE(messages.count("STATUS=Standby"), 1); // said once, not every tick
+        QCOMPARE(messages.last(), QByteArray("STOPPING=1"));
+        if (!keepAlive) {
+            QVERIFY(!messages.contains("WATCHDOG=1"));
+            return;
+        }
+        // One every half watchdog time: about eight in the wait.
+        QVERIFY2(keepAlives.size() >= 5 && keepAlives.size() <= 12, qPrintable(QString::number(keepAlives.size())));
+        for (int i = 1; i < keepAlives.size(); ++i)
+            QVERIFY2(keepAlives[i] - keepAlives[i - 1] < watchdogMs, qPrintable(QString::number(i)));
+    }
+
     void badCommandLineStillStarts_data()
     {
         QTest::addColumn<QStringList>("arguments");
