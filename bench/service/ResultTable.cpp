@@ -27,6 +27,16 @@ template <typename Value> double medianOf(const QList<RunResult> &runs, Value va
     return median(values);
 }
 
+// "smallest-largest" of one figure over the runs.
+template <typename Value> QByteArray range(const QList<RunResult> &runs, Value value, int decimals)
+{
+    QVector<double> values;
+    for (const RunResult &run : runs)
+        values.append(double(value(run)));
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    return QByteArray::number(*low, 'f', decimals) + '-' + QByteArray::number(*high, 'f', decimals);
+}
+
 template <typename Count> qint64 total(const QList<RunResult> &runs, Count count)
 {
     qint64 sum = 0;
@@ -160,6 +170,13 @@ void ResultTable::printWindow(const QString &bus, Window window) const
                 medianOf(runs, [](const RunResult &r) { return r.usage.cpuPercent; }),
                 medianOf(runs, [](const RunResult &r) { return r.usage.onCpuPercent; }),
                 medianOf(runs, [](const RunResult &r) { return r.usage.wakeupsPerSecond; }));
+    std::printf("  the runs ranged over CPU %s %%, wake-ups %s /s\n",
+                range(
+                    runs, [](const RunResult &r) { return r.usage.cpuPercent; }, 2)
+                    .constData(),
+                range(
+                    runs, [](const RunResult &r) { return r.usage.wakeupsPerSecond; }, 0)
+                    .constData());
     std::printf("  RSS %.1f MB at the end (peak %.1f MB); this program itself: CPU %.2f %%\n",
                 medianOf(runs, [](const RunResult &r) { return r.usage.rssMB; }),
                 medianOf(runs, [](const RunResult &r) { return r.usage.peakRssMB; }),

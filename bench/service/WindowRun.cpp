@@ -10,6 +10,7 @@
 #include "LocalCanDevice.h"
 #include "MessageDefinitions.h"
 #include "PayloadCodec.h"
+#include "Priority.h"
 #include "ProcessSnapshot.h"
 #include "types.h"
 
@@ -17,7 +18,11 @@ namespace {
 
 constexpr int kStartMs = 20000; // generous: the machine may be busy
 constexpr int kReplyMs = 10000;
-constexpr int kCheckInMs = 1000; // as the UI board checks in
+// About once a second, as the UI board checks in, but drifting against the
+// service's one-second broadcast cycle: an acknowledgement waits behind
+// whatever the service queued before it, and over a window the check-ins
+// then meet every part of that cycle, not the same part every time.
+constexpr int kCheckInMs = 1070;
 constexpr quint32 kDemoMenu = 99;
 constexpr quint32 kCmdMainTreatment = 3;
 constexpr int kTxStateTreatment = 2;
@@ -90,6 +95,8 @@ bool WindowRun::openBus()
             return fail(QStringLiteral("local bus: %1").arg(error));
         if (!_ui.open(_plugin, socket, error))
             return fail(error);
+        if (!_ui.waitFor([this] { return _server.nodes() == 1; }, kReplyMs))
+            return fail(QStringLiteral("local bus: this program's node never joined"));
         // Every other node's frames are the service's.
         const LocalCanServer::Node uiNode = _server.lastNode();
         QObject::connect(&_server, &LocalCanServer::didCarry, &_recorder,
@@ -132,7 +139,11 @@ bool WindowRun::waitUntilOnBus()
     const bool answered = _ui.waitFor([this] { return _ui.checkInsSent() > _ui.checkInsUnanswered(0); }, kStartMs);
     _ui.stopCheckIns();
     _ui.forgetCheckIns();
-    return answered || fail(QStringLiteral("the service never acknowledged a check-in"));
+    if (!answered)
+        return fail(QStringLiteral("the service never acknowledged a check-in"));
+    // Started from this program, it inherited this program's priority.
+    Priority::resetNormal(_service.process().processId());
+    return true;
 }
 
 bool WindowRun::enterTreatment()
