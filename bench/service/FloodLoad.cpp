@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <ctime>
 
 #include "BusRecorder.h"
