@@ -79,6 +79,7 @@ constexpr qreal kRight = 210;
 constexpr qreal kTop = 40;
 constexpr qreal kBottom = 44;
 constexpr int kValueTicks = 4;
+constexpr int kMostDotted = 100;
 const QRgb kChangeColor = 0x95a5a6;
 
 // A held value as steps: it keeps its value until the next one, the last
@@ -135,23 +136,17 @@ QLineSeries *addLine(QChart &chart, const QString &name, const QVector<QPointF> 
 }
 
 // Every change of stage as a vertical line from the bottom of the chart to
-// its top; the line runs along the frame between them, where it is hidden.
+// its top, named once in the legend where asked to.
 void markChanges(QChart &chart, const QVector<QPointF> &stages, double low, double high, QAbstractAxis *x,
                  QAbstractAxis *y, bool inLegend)
 {
-    QVector<QPointF> zigzag;
-    bool up = true;
     for (int i = 1; i < stages.size(); ++i) {
-        zigzag << QPointF(stages.at(i).x(), up ? low : high) << QPointF(stages.at(i).x(), up ? high : low);
-        up = !up;
-    }
-    if (zigzag.isEmpty())
-        return;
-    QLineSeries *series = addLine(chart, QStringLiteral("state change"), zigzag,
-                                  QPen(QColor(kChangeColor), 1, Qt::DashLine), x, y);
-    if (!inLegend)
+        const double at = stages.at(i).x();
+        QLineSeries *series = addLine(chart, QStringLiteral("state change"), {QPointF(at, low), QPointF(at, high)},
+                                      QPen(QColor(kChangeColor), 1, Qt::DashLine), x, y);
         for (QLegendMarker *marker : chart.legend()->markers(series))
-            marker->setVisible(false);
+            marker->setVisible(inLegend && i == 1);
+    }
 }
 
 QGraphicsSimpleTextItem *text(const QString &title, int pointSize, QPointF at)
@@ -212,9 +207,11 @@ void drawPanel(QGraphicsScene &scene, const Panel &panel, const TreatmentTrace &
             low = qMin(low, point.y());
             high = qMax(high, point.y());
         }
-        QPen pen(QColor(line.color), line.kind == Kind::Measured ? 2.0 : 1.5,
+        QPen pen(QColor(line.color), line.kind == Kind::Limit ? 1.5 : 2.0,
                  line.kind == Kind::Limit ? Qt::DashLine : Qt::SolidLine);
-        addLine(*chart, QString::fromLatin1(line.label), points, pen, x, y);
+        QLineSeries *series = addLine(*chart, QString::fromLatin1(line.label), points, pen, x, y);
+        // Sparse measurements (a short trace, a value sent once) as dots too.
+        series->setPointsVisible(line.kind == Kind::Measured && points.size() < kMostDotted);
     }
     if (low > high)
         low = high = 0; // nothing of it in the trace
