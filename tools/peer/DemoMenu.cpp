@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "TreatmentStates.h"
+
 namespace {
 
 struct Command {
@@ -13,6 +15,7 @@ constexpr Command kCommands[] = {
     {"standby", 0},   {"pre-treatment", 1}, {"blood-prime", 2},   {"treatment", 3},      {"rinseback", 4},
     {"recirculation", 5}, {"stop", 6},      {"treatment-end", 7}, {"post-treatment", 8},
 };
+constexpr int kStandby = 0;
 constexpr int kStop = 6;
 
 } // namespace
@@ -33,7 +36,9 @@ QString DemoMenu::knownNames()
     return names.join(QStringLiteral(", "));
 }
 
-bool DemoMenu::passesStandby(int command)
+bool DemoMenu::passesStandby(int command, int mode)
 {
-    return command != kStop;
+    if (command == kStop)
+        return false;
+    return mode != TreatmentStates::kModeStandby || command == kStandby;
 }

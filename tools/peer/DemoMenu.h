@@ -12,7 +12,9 @@ public:
     // The command for a name ("treatment-end"); -1 for an unknown name.
     static int command(const QString &name);
     static QString knownNames();
-    // Every command but the treatment stop leaves the state it is given in
-    // through Standby, whose entry resets the simulation.
-    static bool passesStandby(int command);
+    // Whether the service announces Standby on its way: every command but
+    // the treatment stop leaves the state it is given in through Standby,
+    // whose entry resets the simulation, but in Standby a command is taken
+    // at once and only a reset to Standby enters it again.
+    static bool passesStandby(int command, int mode);
 };

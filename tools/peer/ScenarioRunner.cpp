@@ -16,6 +16,7 @@ namespace {
 // Long enough for the state changes the service announces once a second.
 constexpr int kLeastAwaitMs = 5000;
 constexpr int kCheckInIntervalMs = 1000;
+constexpr int kModeAnnouncedWithinMs = 2000;
 // A request with more values than this is noted by its count only.
 constexpr int kMostValuesNoted = 4;
 
@@ -318,15 +319,33 @@ bool ScenarioRunner::demo(const ScenarioAction &action)
     request.kind = ScenarioAction::Send;
     request.message = MessageFormatter::idText(Can::ID_UI_CONFIRMATION_RESULT_RESP);
     request.values = QStringList{QString::number(DemoMenu::kMarker), QString::number(command)};
+    const int mode = lastMode();
     if (!send(request))
         return false;
-    if (!DemoMenu::passesStandby(command))
+    if (!DemoMenu::passesStandby(command, mode))
         return true;
     ScenarioAction standby;
     standby.kind = ScenarioAction::Await;
     standby.message = MessageFormatter::idText(Can::ID_TD_OP_MODE_DATA);
     standby.checks = {{QStringLiteral("mode"), ScenarioCheck::Equal, QString::number(TreatmentStates::kModeStandby)}};
     return await(standby);
+}
+
+int ScenarioRunner::lastMode()
+{
+    const MessageDefinition *modes = _definitions.find(Can::ID_TD_OP_MODE_DATA);
+    if (!modes)
+        return -1;
+    const auto isMode = [](const ReceivedMessage &m) { return m.id == Can::ID_TD_OP_MODE_DATA; };
+    int at = -1;
+    for (int i = _session.history().size() - 1; i >= 0 && at < 0; --i)
+        if (_session.history().at(i).status == ReceivedMessage::Complete && isMode(_session.history().at(i)))
+            at = i;
+    // Right after joining none may have come yet; Standby says so every second.
+    if (at < 0)
+        at = _session.waitForMessage(0, isMode, kModeAnnouncedWithinMs);
+    return at < 0 ? -1
+                  : PayloadCodec::decode(*modes, _session.history().at(at).payload).value(QStringLiteral("mode")).toInt();
 }
 
 bool ScenarioRunner::show(const ScenarioAction &action)

@@ -44,6 +44,8 @@ private:
     bool demo(const ScenarioAction &action);
     bool show(const ScenarioAction &action);
     bool pause(int ms);
+    // The operation mode the service last announced; -1 when none came.
+    int lastMode();
     bool joinBus();
     bool checkInsAnswered();
 
