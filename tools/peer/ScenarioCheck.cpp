@@ -42,6 +42,14 @@ QString ScenarioCheck::opText(Op op)
     return QString();
 }
 
+bool ScenarioCheck::number(const QString &text, double &value)
+{
+    bool ok = false;
+    value = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? double(text.mid(2).toLongLong(&ok, 16))
+                                                                      : text.toDouble(&ok);
+    return ok;
+}
+
 bool ScenarioCheck::holds(Op op, double actual, double expected)
 {
     switch (op) {

@@ -15,6 +15,8 @@ struct ScenarioCheck {
     // False when the text is no "field<op>value".
     static bool parse(const QString &text, ScenarioCheck &check);
     static QString opText(Op op);
+    // A value as a number: decimal, or hexadecimal after 0x.
+    static bool number(const QString &text, double &value);
     static bool holds(Op op, double actual, double expected);
     QString text() const { return field + opText(op) + value; }
     bool isEveryOther() const { return field == QLatin1String("*"); }

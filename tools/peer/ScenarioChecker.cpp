@@ -61,37 +61,9 @@ const MessageDefinition *ScenarioChecker::message(const QString &nameOrId, int l
 void ScenarioChecker::checkAction(const ScenarioAction &action)
 {
     switch (action.kind) {
-    case ScenarioAction::Send: {
-        const MessageDefinition *definition = message(action.message, action.line);
-        if (!definition)
-            return;
-        // A kept value is only known when the scenario runs; 0 fits every
-        // type, so the rest of the values is still checked.
-        QStringList values;
-        for (const QString &value : action.values) {
-            checkReferences(value, action.line);
-            QList<ScenarioBindings::Reference> references;
-            const bool wellFormed = ScenarioBindings::references(value, references);
-            values << (wellFormed && references.isEmpty()
-                           ? value
-                           : value.left(value.indexOf(QLatin1Char('=')) + 1) + QLatin1Char('0'));
-        }
-        QByteArray payload;
-        QString error;
-        if (!PayloadCodec::encode(*definition, values, payload, error))
-            problem(action.line, error);
-        if (!action.hasReply)
-            return;
-        const MessageDefinition *response = definition->hasResponse ? _definitions.find(definition->responseId) : nullptr;
-        if (!response) {
-            problem(action.replyLine, QStringLiteral("%1 has no response to check").arg(definition->name));
-            return;
-        }
-        checkChecks(*response, action.checks, action.replyLine);
-        if (!action.bindAs.isEmpty())
-            _kept.insert(action.bindAs, response);
+    case ScenarioAction::Send:
+        checkSend(action);
         return;
-    }
     case ScenarioAction::Await: {
         const MessageDefinition *definition = message(action.message, action.line);
         if (!definition)
@@ -116,6 +88,39 @@ void ScenarioChecker::checkAction(const ScenarioAction &action)
     case ScenarioAction::Wait:
         return;
     }
+}
+
+void ScenarioChecker::checkSend(const ScenarioAction &action)
+{
+    const MessageDefinition *definition = message(action.message, action.line);
+    if (!definition)
+        return;
+    // A kept value is only known when the scenario runs; 0 fits every
+    // type, so the rest of the values is still checked.
+    QStringList values;
+    for (const QString &value : action.values) {
+        checkReferences(value, action.line);
+        QList<ScenarioBindings::Reference> references;
+        const bool wellFormed = ScenarioBindings::references(value, references);
+        values << (wellFormed && references.isEmpty()
+                       ? value
+                       : value.left(value.indexOf(QLatin1Char('=')) + 1) + QLatin1Char('0'));
+    }
+    QByteArray payload;
+    QString error;
+    if (!PayloadCodec::encode(*definition, values, payload, error))
+        problem(action.line, error);
+    if (!action.hasReply)
+        return;
+    const MessageDefinition *response = definition->hasResponse ? _definitions.find(definition->responseId) : nullptr;
+    if (!response) {
+        problem(action.replyLine, QStringLiteral("%1 has no response to check").arg(definition->name));
+        return;
+    }
+    checkChecks(*response, action.checks, action.replyLine);
+    if (!action.bindAs.isEmpty())
+        _kept.insert(action.bindAs, response);
+    return;
 }
 
 void ScenarioChecker::checkField(const MessageDefinition &definition, const QString &field, int line)

@@ -26,6 +26,7 @@ public:
 
 private:
     void checkAction(const ScenarioAction &action);
+    void checkSend(const ScenarioAction &action);
     const MessageDefinition *message(const QString &nameOrId, int line);
     void checkChecks(const MessageDefinition &definition, const QList<ScenarioCheck> &checks, int line);
     void checkReferences(const QString &value, int line);

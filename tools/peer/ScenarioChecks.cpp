@@ -11,11 +11,8 @@ bool ScenarioChecks::set(const QList<ScenarioCheck> &checks, const ScenarioBindi
         QString text;
         if (!bindings.resolve(check.value, text, error))
             return false;
-        bool ok = false;
-        const double value = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
-                                 ? double(text.mid(2).toLongLong(&ok, 16))
-                                 : text.toDouble(&ok);
-        if (!ok) {
+        double value = 0;
+        if (!ScenarioCheck::number(text, value)) {
             error = QStringLiteral("'%1' is not a number").arg(text);
             return false;
         }

@@ -2,6 +2,9 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <iterator>
+
 #include "ScenarioBindings.h"
 
 namespace {
@@ -58,14 +61,8 @@ bool isNumberOrReference(const QString &text)
     QList<ScenarioBindings::Reference> references;
     if (!ScenarioBindings::references(text, references))
         return false;
-    if (!references.isEmpty())
-        return true;
-    bool ok = false;
-    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        text.mid(2).toLongLong(&ok, 16);
-    else
-        text.toDouble(&ok);
-    return ok;
+    double value = 0;
+    return !references.isEmpty() || ScenarioCheck::number(text, value);
 }
 
 // Reads one action line into action; the problem, if any, in why.
@@ -180,81 +177,123 @@ int ScenarioParser::timeMs(const QString &text)
     return ms < 1 || ms > 24 * 3600 * 1000.0 ? -1 : int(ms);
 }
 
-bool ScenarioParser::parse(const QString &text, const QString &fileName, Scenario &scenario, QStringList &problems)
-{
-    const int problemsBefore = problems.size();
-    scenario.fileName = fileName;
-    scenario.steps.clear();
-    bool blockOpen = false; // a step line's block takes the indented lines after it
-    int blockLine = 0;
-    const auto problem = [&](int line, const QString &what) {
-        problems << QStringLiteral("%1:%2: %3").arg(fileName).arg(line).arg(what);
-    };
-    const auto closeBlock = [&] {
-        if (blockOpen && scenario.steps.last().actions.isEmpty())
-            problem(blockLine, QStringLiteral("the step has no actions (indent them under its step line)"));
-        blockOpen = false;
-    };
+namespace {
 
-    for (const Line &line : logicalLines(text)) {
+// Puts the lines together into steps: a step line opens a block that takes
+// the indented actions after it, a reply goes to the send before it.
+class StepBuilder
+{
+public:
+    StepBuilder(const QString &fileName, Scenario &scenario, QStringList &problems)
+        : _fileName(fileName)
+        , _scenario(scenario)
+        , _problems(problems)
+    {
+    }
+
+    void take(const Line &line)
+    {
         const QStringList words = line.text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
         const QString verb = words.value(0);
-        if (verb == QLatin1String("step")) {
-            closeBlock();
-            if (line.indented)
-                problem(line.number, QStringLiteral("a step line must not be indented"));
-            const QString title = line.text.mid(4).trimmed();
-            if (title.isEmpty())
-                problem(line.number, QStringLiteral("a step needs a title"));
-            scenario.steps.append({title, line.number, {}});
-            blockOpen = true;
-            blockLine = line.number;
-            continue;
-        }
-        if (verb == QLatin1String("reply")) {
-            ScenarioAction *send = scenario.steps.isEmpty() || scenario.steps.last().actions.isEmpty()
-                                       ? nullptr
-                                       : &scenario.steps.last().actions.last();
-            if (!send || send->kind != ScenarioAction::Send || send->hasReply) {
-                problem(line.number, QStringLiteral("a reply belongs right after its send"));
-                continue;
-            }
-            send->hasReply = true;
-            send->replyLine = line.number;
-            const QString why = ActionReader(words, *send).takeChecks(false);
-            if (!why.isEmpty())
-                problem(line.number, why);
-            continue;
-        }
+        if (verb == QLatin1String("step"))
+            openStep(line);
+        else if (verb == QLatin1String("reply"))
+            addReply(line, words);
+        else
+            addAction(line, words);
+    }
 
+    void finish()
+    {
+        closeBlock();
+        if (_scenario.steps.isEmpty() && _problems.isEmpty())
+            problem(1, QStringLiteral("the scenario has no steps"));
+    }
+
+private:
+    void problem(int line, const QString &what)
+    {
+        if (!what.isEmpty())
+            _problems << QStringLiteral("%1:%2: %3").arg(_fileName).arg(line).arg(what);
+    }
+
+    void closeBlock()
+    {
+        if (_blockOpen && _scenario.steps.last().actions.isEmpty())
+            problem(_blockLine, QStringLiteral("the step has no actions (indent them under its step line)"));
+        _blockOpen = false;
+    }
+
+    void openStep(const Line &line)
+    {
+        closeBlock();
+        if (line.indented)
+            problem(line.number, QStringLiteral("a step line must not be indented"));
+        const QString title = line.text.mid(4).trimmed();
+        if (title.isEmpty())
+            problem(line.number, QStringLiteral("a step needs a title"));
+        _scenario.steps.append({title, line.number, {}});
+        _blockOpen = true;
+        _blockLine = line.number;
+    }
+
+    void addReply(const Line &line, const QStringList &words)
+    {
+        ScenarioAction *send = _scenario.steps.isEmpty() || _scenario.steps.last().actions.isEmpty()
+                                   ? nullptr
+                                   : &_scenario.steps.last().actions.last();
+        if (!send || send->kind != ScenarioAction::Send || send->hasReply) {
+            problem(line.number, QStringLiteral("a reply belongs right after its send"));
+            return;
+        }
+        send->hasReply = true;
+        send->replyLine = line.number;
+        problem(line.number, ActionReader(words, *send).takeChecks(false));
+    }
+
+    void addAction(const Line &line, const QStringList &words)
+    {
         ScenarioAction action;
         action.line = line.number;
-        bool known = false;
-        for (const Verb &v : kVerbs)
-            if (verb == QLatin1String(v.name)) {
-                action.kind = v.kind;
-                known = true;
-            }
-        if (!known) {
-            problem(line.number, QStringLiteral("unknown action '%1' (%2)").arg(verb, QLatin1String(kVerbList)));
-            continue;
+        const auto verb = std::find_if(std::begin(kVerbs), std::end(kVerbs),
+                                       [&words](const Verb &v) { return words.first() == QLatin1String(v.name); });
+        if (verb == std::end(kVerbs)) {
+            problem(line.number,
+                    QStringLiteral("unknown action '%1' (%2)").arg(words.first(), QLatin1String(kVerbList)));
+            return;
         }
-        const QString why = ActionReader(words, action).read();
-        if (!why.isEmpty())
-            problem(line.number, why);
-        if (line.indented && !blockOpen) {
+        action.kind = verb->kind;
+        problem(line.number, ActionReader(words, action).read());
+        if (line.indented && !_blockOpen) {
             problem(line.number, QStringLiteral("an indented action belongs under a step line"));
-            continue;
+            return;
         }
         if (!line.indented) {
             // A step of its own, titled by what it does.
             closeBlock();
-            scenario.steps.append({words.join(QLatin1Char(' ')), line.number, {}});
+            _scenario.steps.append({words.join(QLatin1Char(' ')), line.number, {}});
         }
-        scenario.steps.last().actions << action;
+        _scenario.steps.last().actions << action;
     }
-    closeBlock();
-    if (scenario.steps.isEmpty() && problems.size() == problemsBefore)
-        problem(1, QStringLiteral("the scenario has no steps"));
-    return problems.size() == problemsBefore;
+
+    const QString &_fileName;
+    Scenario &_scenario;
+    QStringList &_problems;
+    bool _blockOpen = false;
+    int _blockLine = 0;
+};
+
+} // namespace
+
+bool ScenarioParser::parse(const QString &text, const QString &fileName, Scenario &scenario, QStringList &problems)
+{
+    scenario.fileName = fileName;
+    scenario.steps.clear();
+    QStringList found;
+    StepBuilder builder(fileName, scenario, found);
+    for (const Line &line : logicalLines(text))
+        builder.take(line);
+    builder.finish();
+    problems << found;
+    return found.isEmpty();
 }
