@@ -144,6 +144,7 @@ private slots:
         QTest::newRow("log, odd digits") << "(1.0) can0 041#A50" << "";
         QTest::newRow("four-digit identifier") << "(1.0) can0 0041#A5" << "";
         QTest::newRow("CAN FD") << "(1.0) can0 041##1A5" << "";
+        QTest::newRow("time beyond microseconds in 64 bits") << "(12345678901234567.0) can0 041#A5" << "";
         QTest::newRow("text") << "Monitoring can0 (virtualcan)" << "";
     }
 

@@ -9,7 +9,8 @@ namespace {
 
 // Standard identifiers have three hexadecimal digits, extended ones eight.
 const char kId[] = "([0-9A-Fa-f]{3}|[0-9A-Fa-f]{8})";
-const char kTime[] = "\\((\\d+)\\.(\\d{1,9})\\)";
+// Seconds since the epoch: twelve digits keep microseconds within 64 bits.
+const char kTime[] = "\\((\\d{1,12})\\.(\\d{1,9})\\)";
 
 qint64 timeUs(const QString &seconds, const QString &fraction)
 {

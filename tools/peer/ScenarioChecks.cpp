@@ -2,6 +2,9 @@
 
 #include <QStringList>
 
+#include <cmath>
+#include <limits>
+
 #include "TreatmentStates.h"
 
 bool ScenarioChecks::set(const QList<ScenarioCheck> &checks, const ScenarioBindings &bindings, QString &error)
@@ -25,8 +28,11 @@ bool ScenarioChecks::holds(const Resolved &check, const QVariant &value) const
 {
     if (!value.isValid())
         return false;
-    // A float field holds what the expected value becomes as a float.
-    const double expected = value.userType() == QMetaType::Float ? double(float(check.value)) : check.value;
+    // A float field holds what the expected value becomes as a float (one
+    // beyond a float's range it can never hold).
+    const bool asFloat =
+        value.userType() == QMetaType::Float && std::abs(check.value) <= double(std::numeric_limits<float>::max());
+    const double expected = asFloat ? double(float(check.value)) : check.value;
     return ScenarioCheck::holds(check.op, value.toDouble(), expected);
 }
 
