@@ -8,6 +8,8 @@
 // The tool's commands that need no bus, run as a user runs them: decode and
 // plot on a trace of the demo cut down to eight seconds (tests/tools/data),
 // in both candump forms, whole and broken, and check on scenario files.
+// Among the end-to-end tests so that a cross build runs its own tool under
+// the emulator from a native test program.
 class TestPeerTrace : public QObject
 {
     Q_OBJECT
@@ -227,4 +229,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestPeerTrace)
-#include "tst_peertrace.moc"
+#include "tst_peer_trace.moc"
