@@ -45,6 +45,17 @@ public:
         }
         _process.start();
         _process.waitForStarted(5000);
+        if (_hasInput) {
+            _process.write(_input);
+            _process.closeWriteChannel();
+        }
+    }
+
+    // What the tool reads on its standard input, closed after it.
+    void setInput(const QByteArray &input)
+    {
+        _input = input;
+        _hasInput = true;
     }
 
     // Waits with the event loop running, since a virtual bus hosted by the
@@ -94,6 +105,8 @@ private:
     }
 
     QProcess _process;
+    QByteArray _input;
+    bool _hasInput = false;
     QString _out;
     QString _err;
 };

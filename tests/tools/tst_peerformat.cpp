@@ -2,14 +2,15 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include "CandumpReader.h"
 #include "ChannelNames.h"
 #include "MessageDefinitions.h"
 #include "MessageFilter.h"
 #include "MessageFormatter.h"
 #include "PeerOptions.h"
 
-// The peer tool's text: the monitor's lines, the candump form, the filters
-// and the command line.
+// The peer tool's text: the monitor's lines, the candump forms written and
+// read, the filters and the command line.
 class TestPeerFormat : public QObject
 {
     Q_OBJECT
@@ -125,6 +126,51 @@ private slots:
         QVERIFY(log.match(MessageFormatter::candump(frame, QStringLiteral("can0"))).hasMatch());
     }
 
+    void candumpLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("frame"); // "interface time channel#data", or empty: not a frame
+        QTest::newRow("log") << "(1700000000.123456) can0 041#A50C001000008500"
+                             << "can0 1700000000123456 041#a50c001000008500";
+        QTest::newRow("log, no data") << "(1.000001) vcan1 7FF#" << "vcan1 1000001 7ff#";
+        QTest::newRow("log, extended") << "(0.5) can0 18DAF110#01" << "can0 500000 18daf110#01";
+        QTest::newRow("screen") << "  can0  041   [8]  A5 0C 00 10 00 00 85 00"
+                                << "can0 -1 041#a50c001000008500";
+        QTest::newRow("screen, absolute time") << " (1700000000.123456)  can1  100   [2]  A5 FF"
+                                               << "can1 1700000000123456 100#a5ff";
+        QTest::newRow("screen, text") << "  can0  001   [3]  41 42 43   'ABC'" << "can0 -1 001#414243";
+        QTest::newRow("screen, length differs") << "  can0  041   [8]  A5 0C" << "";
+        QTest::newRow("log, nine bytes") << "(1.0) can0 041#A50C00100000850011" << "";
+        QTest::newRow("log, odd digits") << "(1.0) can0 041#A50" << "";
+        QTest::newRow("four-digit identifier") << "(1.0) can0 0041#A5" << "";
+        QTest::newRow("CAN FD") << "(1.0) can0 041##1A5" << "";
+        QTest::newRow("time beyond microseconds in 64 bits") << "(12345678901234567.0) can0 041#A5" << "";
+        QTest::newRow("text") << "Monitoring can0 (virtualcan)" << "";
+    }
+
+    void candumpLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, frame);
+        QString interface;
+        RawFrame read;
+        const bool ok = CandumpReader::parse(line, interface, read);
+        QCOMPARE(ok ? QStringLiteral("%1 %2 %3#%4")
+                          .arg(interface)
+                          .arg(read.timeUs)
+                          .arg(read.channel, 3, 16, QLatin1Char('0'))
+                          .arg(QString::fromLatin1(read.data.toHex()))
+                    : QString(),
+                 frame);
+        // What the monitor writes, the reader reads back.
+        if (ok && read.timeUs >= 0) {
+            RawFrame again;
+            QVERIFY(CandumpReader::parse(MessageFormatter::candump(read, interface), interface, again));
+            QCOMPARE(again.timeUs, read.timeUs);
+            QCOMPARE(again.data, read.data);
+        }
+    }
+
     void filters()
     {
         MessageFilter filter;
@@ -186,6 +232,22 @@ private slots:
         QCOMPARE(walk.joinTimeoutS, 5);
         QCOMPARE(walk.interface, QStringLiteral("can1"));
 
+        PeerOptions run;
+        QCOMPARE(parse(run, {"run", "a.scenario", "b.scenario", "--junit", "r.xml", "--keep-going"}), PeerOptions::Run);
+        QCOMPARE(run.command, PeerOptions::RunScenarios);
+        QCOMPARE(run.arguments, (QStringList{"a.scenario", "b.scenario"}));
+        QCOMPARE(run.junit, QStringLiteral("r.xml"));
+
+        PeerOptions decode;
+        QCOMPARE(parse(decode, {"decode", "--only", "*ALARM*"}), PeerOptions::Run);
+        QCOMPARE(decode.command, PeerOptions::Decode);
+        QVERIFY(decode.arguments.isEmpty());
+
+        PeerOptions plot;
+        QCOMPARE(parse(plot, {"plot", "t.log", "-o", "t.SVG"}), PeerOptions::Run);
+        QCOMPARE(plot.command, PeerOptions::Plot);
+        QCOMPARE(plot.output, QStringLiteral("t.SVG"));
+
         PeerOptions help;
         QCOMPARE(parse(help, {"--help"}), PeerOptions::ShowHelp);
         PeerOptions version;
@@ -203,7 +265,14 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"monitor", "--bogus"} << "Unknown option 'bogus'.";
         QTest::newRow("bad duration") << QStringList{"monitor", "--duration", "soon"} << "--duration needs a positive";
         QTest::newRow("bad timeout") << QStringList{"send", "x", "--timeout", "0"} << "--timeout needs a positive";
-        QTest::newRow("raw for send") << QStringList{"send", "x", "--raw"} << "belong to monitor";
+        QTest::newRow("raw for send") << QStringList{"send", "x", "--raw"} << "--raw is for monitor";
+        QTest::newRow("only for run") << QStringList{"run", "x", "--only", "y"} << "--only is for monitor and decode";
+        QTest::newRow("junit for decode") << QStringList{"decode", "--junit", "r.xml"}
+                                          << "--junit is for walkthrough and run";
+        QTest::newRow("run without file") << QStringList{"run"} << "run needs at least one file";
+        QTest::newRow("check without file") << QStringList{"check"} << "check needs at least one file";
+        QTest::newRow("plot without image") << QStringList{"plot", "t.log"} << "plot needs the image to write";
+        QTest::newRow("plot to jpeg") << QStringList{"plot", "-o", "t.jpg"} << "ends in neither .png nor .svg";
         QTest::newRow("negative value") << QStringList{"send", "x", "-5"} << "Unknown option '5'.";
     }
 
@@ -219,10 +288,13 @@ private slots:
     void helpDocumentsEveryCommandAndOption()
     {
         const QString help = PeerOptions::usage();
-        for (const char *text : {"monitor", "send <name-or-id>", "walkthrough", "--can-plugin <plugin>",
-                                 "-A, --interface <name>", "--definitions <file>", "--settings-path <folder>",
-                                 "--only <list>", "--except <list>", "--raw", "--duration <seconds>", "--timeout <ms>",
-                                 "--join-timeout <seconds>", "--keep-going", "--help", "--version", "Exit status"})
+        for (const char *text :
+             {"monitor", "send <name-or-id>", "walkthrough", "run <file>...", "check <file>...", "decode [<file>...]",
+              "plot [<file>...] -o <image>", "--can-plugin <plugin>", "-A, --interface <name>", "--definitions <file>",
+              "--settings-path <folder>", "--only <list>", "--except <list>", "--raw", "--duration <seconds>",
+              "--timeout <ms>", "--join-timeout <seconds>", "--keep-going", "--junit <file>", "-o, --output <file>",
+              "--help", "--version", "Exit status", "rararoz-peer run ", "rararoz-peer check ", "rararoz-peer decode",
+              "rararoz-peer plot "})
             QVERIFY2(help.contains(QLatin1String(text)), text);
     }
 };

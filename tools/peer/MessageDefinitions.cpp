@@ -1,10 +1,10 @@
 #include "MessageDefinitions.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 
+#include "ConfigLocations.h"
 #include "Logger.h"
 #include "MSettings.h"
 #include "Settings.h"
@@ -30,16 +30,7 @@ QString MessageDefinitions::category()
 
 QStringList MessageDefinitions::defaultLocations(const QString &settingsPath)
 {
-    const QString relative = category() + QStringLiteral(".conf");
-    QStringList locations;
-    if (!settingsPath.isEmpty())
-        locations << QDir(settingsPath).filePath(relative);
-    locations << QDir::current().filePath(QStringLiteral("config/") + relative);
-#ifdef RARAROZ_PEER_SOURCE_CONFIG
-    locations << QStringLiteral(RARAROZ_PEER_SOURCE_CONFIG "/") + relative;
-#endif
-    locations << QStringLiteral("/opt/talvo/configurations/") + relative;
-    return locations;
+    return ConfigLocations::candidates(category() + QStringLiteral(".conf"), settingsPath);
 }
 
 bool MessageDefinitions::parseId(const QString &text, quint16 &id)

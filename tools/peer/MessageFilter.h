@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "MessageDefinitions.h"
+#include "ReceivedMessage.h"
 
 // The monitor's --only and --except: lists of names, identifiers or name
 // patterns with * and ?, comma-separated or repeated.
@@ -17,6 +18,12 @@ public:
     // Frames that belong to no message have no identifier: shown unless the
     // monitor was asked for particular messages only.
     bool acceptsUnidentified() const { return _only.isEmpty(); }
+    // Whether the monitor shows it: a message by its identifier, a broken
+    // frame as an unidentified one.
+    bool shows(const ReceivedMessage &message) const
+    {
+        return message.isMessage() ? accepts(message.id) : acceptsUnidentified();
+    }
     bool isActive() const { return !_only.isEmpty() || !_except.isEmpty(); }
 
 private:

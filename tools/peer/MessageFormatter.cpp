@@ -8,6 +8,8 @@
 
 QString MessageFormatter::timeOfDay(qint64 timeUs)
 {
+    if (timeUs < 0)
+        return QStringLiteral("--:--:--.---");
     return QDateTime::fromMSecsSinceEpoch(timeUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 

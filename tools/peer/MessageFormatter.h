@@ -23,7 +23,7 @@ public:
     // "(1700000000.123456) can0 041#A50C001000008500"
     static QString candump(const RawFrame &frame, const QString &interface);
 
-    // Local time of day "HH:mm:ss.zzz".
+    // Local time of day "HH:mm:ss.zzz"; dashes for a time not known.
     static QString timeOfDay(qint64 timeUs);
     static QString idText(quint16 id);
 

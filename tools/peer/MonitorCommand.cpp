@@ -39,8 +39,7 @@ int MonitorCommand::run()
         });
     } else {
         QObject::connect(&session, &PeerSession::messageReceived, [&](const ReceivedMessage &message) {
-            const bool shown = message.isMessage() ? filter.accepts(message.id) : filter.acceptsUnidentified();
-            if (!shown)
+            if (!filter.shows(message))
                 return;
             if (!_options.raw) {
                 Console::out(formatter.line(message));

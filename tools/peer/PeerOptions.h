@@ -2,12 +2,14 @@
 
 #include <QStringList>
 
-// The tool's command line: a command (monitor, send or walkthrough), its
-// arguments and the options. Parsing never exits; the caller prints.
+class QCommandLineParser;
+
+// The tool's command line: a command, its arguments and the options.
+// Parsing never exits; the caller prints.
 class PeerOptions
 {
 public:
-    enum Command { None, Monitor, Send, Walkthrough };
+    enum Command { None, Monitor, Send, Walkthrough, RunScenarios, CheckScenarios, Decode, Plot };
     enum Outcome { Run, ShowHelp, ShowVersion, Error };
 
     Outcome parse(const QStringList &arguments);
@@ -18,7 +20,7 @@ public:
     QString error() const { return _error; }
 
     Command command = None;
-    QStringList arguments; // after the command: the message and its values for send
+    QStringList arguments; // after the command: send's message and values, the files of the others
     QString plugin = QStringLiteral("virtualcan");
     QString interface = QStringLiteral("can0");
     QString definitions;  // the definitions file; empty: look in the usual places
@@ -30,7 +32,13 @@ public:
     int timeoutMs = 2000;
     int joinTimeoutS = 30;
     bool keepGoing = false;
+    QString junit;  // run, walkthrough: the JUnit report to write
+    QString output; // plot: the image to write
 
 private:
+    bool takeCommand(QStringList positional);
+    bool optionsBelong(const QCommandLineParser &parser);
+    bool takeNumbers(const QCommandLineParser &parser);
+
     QString _error;
 };

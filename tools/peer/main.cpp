@@ -1,16 +1,21 @@
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <memory>
+
+#include "CheckCommand.h"
 #include "Console.h"
+#include "DecodeCommand.h"
 #include "ExitCode.h"
 #include "MessageDefinitions.h"
 #include "MonitorCommand.h"
 #include "PeerOptions.h"
-#include "PeerSession.h"
+#include "PlotCommand.h"
+#include "RawFrame.h"
+#include "RunCommand.h"
 #include "SendCommand.h"
-#include "SignalWatcher.h"
-#include "Walkthrough.h"
 
 namespace {
 
@@ -37,25 +42,49 @@ bool loadDefinitions(const PeerOptions &options, MessageDefinitions &definitions
     return false;
 }
 
-int runWalkthrough(const MessageDefinitions &definitions, const PeerOptions &options)
+int runCommand(const MessageDefinitions &definitions, const PeerOptions &options)
 {
-    SignalWatcher signalWatcher;
-    PeerSession session;
-    QObject::connect(&signalWatcher, &SignalWatcher::interrupted, &session, [&session] { session.stop(); });
-    QString error;
-    if (!session.open(options.plugin, options.interface, error)) {
-        Console::err(QStringLiteral("rararoz-peer: ") + error);
-        return eExit_Bus;
+    switch (options.command) {
+    case PeerOptions::Monitor:
+        return MonitorCommand(definitions, options).run();
+    case PeerOptions::Send:
+        return SendCommand(definitions, options).run();
+    case PeerOptions::Walkthrough:
+    case PeerOptions::RunScenarios:
+        return RunCommand(definitions, options).run();
+    case PeerOptions::CheckScenarios:
+        return CheckCommand(definitions, options).run();
+    case PeerOptions::Decode:
+        return DecodeCommand(definitions, options).run();
+    case PeerOptions::Plot:
+        return PlotCommand(definitions, options).run();
+    case PeerOptions::None:
+        break;
     }
-    Walkthrough walkthrough(session, definitions, options);
-    return walkthrough.run();
+    return eExit_Usage;
+}
+
+QStringList argumentsOf(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication application(argc, argv);
+    // The command decides the kind of application: the plot draws with Qt
+    // Charts, which needs widgets (offscreen unless a display is asked for).
+    PeerOptions options;
+    const PeerOptions::Outcome outcome = options.parse(argumentsOf(argc, argv));
+    const bool draws = outcome == PeerOptions::Run && options.command == PeerOptions::Plot;
+    if (draws && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> application(draws ? new QApplication(argc, argv)
+                                                        : new QCoreApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("rararoz-peer"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RARAROZ_PEER_VERSION));
     qRegisterMetaType<RawFrame>();
@@ -63,8 +92,7 @@ int main(int argc, char **argv)
     // reports what matters itself and keeps its output clean.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.canbus.plugins.*=false"));
 
-    PeerOptions options;
-    switch (options.parse(QCoreApplication::arguments())) {
+    switch (outcome) {
     case PeerOptions::ShowHelp:
         Console::out(PeerOptions::usage());
         return eExit_Ok;
@@ -81,16 +109,5 @@ int main(int argc, char **argv)
     MessageDefinitions definitions;
     if (!loadDefinitions(options, definitions))
         return eExit_Usage;
-
-    switch (options.command) {
-    case PeerOptions::Monitor:
-        return MonitorCommand(definitions, options).run();
-    case PeerOptions::Send:
-        return SendCommand(definitions, options).run();
-    case PeerOptions::Walkthrough:
-        return runWalkthrough(definitions, options);
-    case PeerOptions::None:
-        break;
-    }
-    return eExit_Usage;
+    return runCommand(definitions, options);
 }

@@ -1,0 +1,22 @@
+#include "DecodeCommand.h"
+
+#include "Console.h"
+#include "ExitCode.h"
+#include "MessageFilter.h"
+#include "MessageFormatter.h"
+#include "TraceReader.h"
+
+int DecodeCommand::run()
+{
+    MessageFilter filter;
+    QString error;
+    if (!filter.set(_definitions, _options.only, _options.except, error)) {
+        Console::err(QStringLiteral("rararoz-peer: ") + error);
+        return eExit_Usage;
+    }
+    const MessageFormatter formatter(_definitions);
+    return TraceReader().read(_options.arguments, [&](const ReceivedMessage &message) {
+        if (filter.shows(message))
+            Console::out(formatter.line(message));
+    });
+}
