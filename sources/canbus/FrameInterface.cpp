@@ -115,7 +115,7 @@ void FrameInterface::pace()
 {
     if (_stopped)
         return;
-    trnsmtHead(nowNs());
+    trnsmtHead();
     // After the offer: the device may have confirmed it already.
     const int waitMs = _txQueue.msUntilNext(nowNs(), gSendEmptyKeepAwake);
     if (waitMs < 0)
@@ -124,15 +124,16 @@ void FrameInterface::pace()
         _timer.start(waitMs, Qt::PreciseTimer, this);
 }
 
-void FrameInterface::trnsmtHead(qint64 nowNs)
+void FrameInterface::trnsmtHead()
 {
     Frame frame;
-    if (!_txQueue.offer(nowNs, gSendEmptyKeepAwake, frame))
+    if (!_txQueue.offer(nowNs(), gSendEmptyKeepAwake, frame))
         return;
     // The frame is marked in flight before it goes out: on the same thread
     // the device confirms it before transmitFrame returns.
     if (!transmitFrame(frame.can_Id, frame.data))
         _txQueue.discardInFlight();
+    _txQueue.written(nowNs());
 }
 
 bool FrameInterface::transmitFrame(Can_Id can_Id, const QByteArray &data)

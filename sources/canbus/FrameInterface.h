@@ -73,7 +73,7 @@ private:
     void initThread(QThread &thread);
     void quitThread();
     void appendHead(Can_Id can_Id, const FrameList &frames);
-    void trnsmtHead(qint64 nowNs);
+    void trnsmtHead();
     bool transmitFrame(Can_Id can_Id, const QByteArray &data);
     qint64 nowNs() const;
 

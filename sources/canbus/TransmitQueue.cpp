@@ -52,6 +52,12 @@ bool TransmitQueue::offer(qint64 nowNs, bool keepAwake, Frame &frame)
     return true;
 }
 
+void TransmitQueue::written(qint64 nowNs)
+{
+    if (_offered && nowNs > _lastOfferNs)
+        _lastOfferNs = nowNs;
+}
+
 int TransmitQueue::msUntilNext(qint64 nowNs, bool keepAwake) const
 {
     qint64 waitNs = 0;

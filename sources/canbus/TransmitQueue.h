@@ -55,6 +55,11 @@ public:
     // confirmation (an offer unconfirmed for _confirmTimeout is given up).
     bool offer(qint64 nowNs, bool keepAwake, Frame &frame);
 
+    // The offered frame went to the device, which returned at nowNs: the
+    // next offer is measured from here, so a write held up after its offer
+    // still comes no closer than _interval before the next one.
+    void written(qint64 nowNs);
+
     // Whole milliseconds from nowNs until offer() may have something to do:
     // 0 for now, -1 for never (nothing queued, nothing in flight and no
     // keep-awake), when the caller's timer can stop.

@@ -30,6 +30,7 @@ Logger::Logger(QObject *parent)
              [this](const QVector<Line> &lines) {
                  for (const Line &line : lines)
                      onLog(line.content, line.type, line.timestamp);
+                 writePending();
              })
     , _exportLogsWatcher(this)
     , _removeLogsWatcher(this)
@@ -236,11 +237,33 @@ void Logger::log(const QString &content, LogType type, bool timestamp)
 
     _logFileName = folder + name;
     Output &out = output(type);
-    if (!out.file.append(out.folder, name, (line + QStringLiteral("\r\n")).toUtf8()))
-        emit didLogIOFail();
+    if (out.pendingName != name)
+        writePending(out); // the lines of the previous file go there first
+    out.pendingName = name;
+    out.pending += (line + QStringLiteral("\r\n")).toUtf8();
+    ++out.pendingLines;
 
     if (_enableConsoleOut)
         qDebug().noquote() << line;
+}
+
+void Logger::writePending(Output &out)
+{
+    if (out.pendingLines == 0)
+        return;
+    // One write for the batch; when it fails, every line of it is lost.
+    if (!out.file.append(out.folder, out.pendingName, out.pending)) {
+        for (int i = 0; i < out.pendingLines; ++i)
+            emit didLogIOFail();
+    }
+    out.pending.clear();
+    out.pendingLines = 0;
+}
+
+void Logger::writePending()
+{
+    for (Output &out : _outputs)
+        writePending(out);
 }
 
 void Logger::checkLogPath()

@@ -98,11 +98,17 @@ private:
     QDateTime now() const;
     int removeOwnLogs(LogType type, quint16 percent);
 
-    // Where the lines of a kind of file go: its folder and its open file.
+    // Where the lines of a kind of file go: its folder, its open file, and
+    // the lines of the batch being written, which go in one write.
     struct Output {
         LogFolder folder;
         LogFile file;
+        QString pendingName;
+        QByteArray pending;
+        int pendingLines = 0;
     };
+    void writePending(Output &out);
+    void writePending();
     Output &output(LogType type);
     const Output &output(LogType type) const;
 

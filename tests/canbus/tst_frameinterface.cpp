@@ -793,13 +793,15 @@ void TestFrameInterface::msUntilNext_data()
     QTest::addColumn<bool>("keepAwake");
     QTest::addColumn<int>("offeredMsAgo"); // -1: never offered
     QTest::addColumn<bool>("confirmed");
+    QTest::addColumn<int>("writtenMsLater"); // the device returned this long after the offer
     QTest::addColumn<int>("wait");
-    QTest::newRow("idle: the timer stops") << 0 << false << 3 << true << -1;
-    QTest::newRow("idle with keep-awake") << 0 << true << 3 << true << 4;
-    QTest::newRow("first frame: at once") << 1 << false << -1 << true << 0;
-    QTest::newRow("3 ms after an offer") << 2 << false << 3 << true << 4;
-    QTest::newRow("8 ms after an offer") << 2 << false << 8 << true << 0;
-    QTest::newRow("awaiting its confirmation") << 2 << false << 30 << false << 70;
+    QTest::newRow("idle: the timer stops") << 0 << false << 3 << true << 0 << -1;
+    QTest::newRow("idle with keep-awake") << 0 << true << 3 << true << 0 << 4;
+    QTest::newRow("first frame: at once") << 1 << false << -1 << true << 0 << 0;
+    QTest::newRow("3 ms after an offer") << 2 << false << 3 << true << 0 << 4;
+    QTest::newRow("8 ms after an offer") << 2 << false << 8 << true << 0 << 0;
+    QTest::newRow("8 ms after, write held up 2 ms") << 2 << false << 8 << true << 2 << 1;
+    QTest::newRow("awaiting its confirmation") << 2 << false << 30 << false << 0 << 70;
 }
 
 void TestFrameInterface::msUntilNext()
@@ -808,12 +810,14 @@ void TestFrameInterface::msUntilNext()
     QFETCH(bool, keepAwake);
     QFETCH(int, offeredMsAgo);
     QFETCH(bool, confirmed);
+    QFETCH(int, writtenMsLater);
     QFETCH(int, wait);
     TransmitQueue queue;
     const qint64 offeredAt = 1000 * kMs;
     if (offeredMsAgo >= 0) {
         TransmitQueue::Frame frame;
         QVERIFY(queue.offer(offeredAt, true, frame));
+        queue.written(offeredAt + writtenMsLater * kMs);
         if (confirmed)
             queue.confirm(1);
     }
