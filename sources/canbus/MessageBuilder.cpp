@@ -63,8 +63,10 @@ bool MessageBuilder::buildMessage(const QByteArray &frame, Can::Message &message
     if (message.data.isEmpty()) {
         if (size < eLenSyncByte || static_cast<quint8>(bytes[0]) != ePayload_Sync) {
             LOG_DEBUG(QStringLiteral("Expected Header, got frame without Sync byte"));
-            // Always shown: a lost sync is worth seeing even with tracing off.
-            printFrame(bytes, size, channel, FrameKind::Payload);
+            // Shown even with tracing off, a lost sync is worth seeing; but
+            // not a flood of garbage frame by frame.
+            if (_rejectedShown.allow())
+                printFrame(bytes, size, channel, FrameKind::Payload, _rejectedShown.held());
             return false;
         }
         if (_enableConsoleOut)
@@ -136,7 +138,7 @@ bool MessageBuilder::checkCrc(const Can::Message &message) const
     return false;
 }
 
-void MessageBuilder::printFrame(const char *bytes, int size, Can_Id channel, FrameKind kind)
+void MessageBuilder::printFrame(const char *bytes, int size, Can_Id channel, FrameKind kind, quint64 heldBack)
 {
     static constexpr char kHexLower[] = "0123456789abcdef";
     static constexpr char kGreen[] = "\033[32m";
@@ -158,6 +160,8 @@ void MessageBuilder::printFrame(const char *bytes, int size, Can_Id channel, Fra
         if (cyan)
             line.append(kReset);
     }
+    if (heldBack > 0)
+        line.append(QStringLiteral(" (%1 more not shown)").arg(heldBack).toLatin1());
     line.append('\n');
     // One write per line so that lines from several threads do not interleave.
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);

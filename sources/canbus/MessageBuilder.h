@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include "MessageGlobals.h"
+#include "RateLimit.h"
 
 namespace Can {
 
@@ -29,13 +30,18 @@ public:
 
     void enableConsoleOut(bool enable);
 
+    // Lines a second at most on the console for frames and messages thrown
+    // away; the service log keeps its line for each.
+    static constexpr int kConsoleLinesPerSecond = 10;
+
 private:
     enum class FrameKind { Header, Payload };
 
     bool checkCrc(const Can::Message &message) const;
-    static void printFrame(const char *bytes, int size, Can_Id channel, FrameKind kind);
+    static void printFrame(const char *bytes, int size, Can_Id channel, FrameKind kind, quint64 heldBack = 0);
 
     bool _enableConsoleOut = false;
+    RateLimit _rejectedShown{kConsoleLinesPerSecond};
 };
 
 } // namespace Can

@@ -133,7 +133,12 @@ void MessageDispatcher::onFrameReceive(Can_Id channel, const QByteArray &frame)
     if (!built) {
         const qint32 actionId = record.actionId;
         record = Can::Message();
-        qDebug("BROKEN %d", int(actionId));
+        if (_brokenShown.allow()) {
+            if (_brokenShown.held() > 0)
+                qDebug("BROKEN %d (%llu more not shown)", int(actionId), _brokenShown.held());
+            else
+                qDebug("BROKEN %d", int(actionId));
+        }
         return;
     }
     if (!record.isComplete())

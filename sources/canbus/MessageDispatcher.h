@@ -77,6 +77,7 @@ private:
     Sequence _txSequence = 0;
     Sequence _rxSequence = 0;
     MessageBuilder _builder;
+    RateLimit _brokenShown{MessageBuilder::kConsoleLinesPerSecond};
     MessageInterpreter _interpreter;
     QThread *_thread = nullptr;
     bool _init = false;
