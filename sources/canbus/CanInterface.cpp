@@ -28,6 +28,7 @@ CanInterface::DeviceFactory &deviceFactory()
 CanInterface::CanInterface(QObject *parent)
     : QObject(parent)
 {
+    _readClock.start();
 }
 
 CanInterface::~CanInterface() = default;
@@ -156,6 +157,29 @@ void CanInterface::connectDevice()
     connect(_canDevice, &QCanBusDevice::errorOccurred, this, &CanInterface::onFrameError);
     connect(_canDevice, &QCanBusDevice::framesWritten, this, &CanInterface::onFrameWritten);
     connect(_canDevice, &QCanBusDevice::stateChanged, this, &CanInterface::onDeviceStateChange);
+    findReadNotifier();
+}
+
+void CanInterface::findReadNotifier()
+{
+    // A plug-in that reads through a socket notifier of its own (SocketCAN's
+    // does) lets reads be coalesced; any other is read as it reports frames.
+    _readNotifier.clear();
+    const auto notifiers = _canDevice->findChildren<QSocketNotifier *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QSocketNotifier *notifier : notifiers)
+        if (notifier->type() == QSocketNotifier::Read)
+            _readNotifier = notifier;
+}
+
+void CanInterface::restReading()
+{
+    const qint64 now = _readClock.nsecsElapsed();
+    const bool busy = now - _lastReadNs < _busyReadsNs;
+    _lastReadNs = now;
+    if (!busy || !_readNotifier || !_readNotifier->isEnabled())
+        return;
+    _readNotifier->setEnabled(false);
+    _readRestTimer.start(_readRestMs, Qt::PreciseTimer, this);
 }
 
 void CanInterface::deleteDevice()
@@ -204,6 +228,7 @@ void CanInterface::onFrameReceive()
             consoleOut(frame, QStringLiteral("Rx:%1").arg(_rxFrameCount));
         emit didFrameReceive(frame);
     }
+    restReading();
 }
 
 void CanInterface::onFrameTransmit(const QCanBusFrame &frame)
@@ -311,10 +336,15 @@ void CanInterface::reconnect()
 
 void CanInterface::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() == _retryTimer.timerId())
+    if (event->timerId() == _retryTimer.timerId()) {
         reconnect();
-    else
+    } else if (event->timerId() == _readRestTimer.timerId()) {
+        _readRestTimer.stop();
+        if (_readNotifier)
+            _readNotifier->setEnabled(true);
+    } else {
         QObject::timerEvent(event);
+    }
 }
 
 QString CanInterface::formatFrame(const QString &prefix, const QCanBusFrame &frame, const QString &errorText)

@@ -3,7 +3,10 @@
 #include <QBasicTimer>
 #include <QCanBusDevice>
 #include <QCanBusFrame>
+#include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QString>
 
 #include <functional>
@@ -22,6 +25,11 @@ namespace Can {
 // A bus that was up and then went away (the network interface dropped, the
 // virtual bus server stopped) is reopened about once a second until it is
 // back; a bus that could not be opened at start-up is not retried.
+//
+// On a busy bus SocketCAN wakes this thread once per frame. Like a network
+// card's interrupt coalescing, the device's read notifier then rests for
+// _readRestMs after each read, and the frames that came meanwhile are read
+// in one go; a frame after a quiet spell is read at once.
 class CanInterface : public QObject
 {
     Q_OBJECT
@@ -57,6 +65,7 @@ public:
     const QCanBusDevice *device() const { return _canDevice; }
     bool isBusLost() const { return _busLost; }
     bool isRetrying() const { return _retryTimer.isActive(); }
+    bool isReadingResting() const { return _readRestTimer.isActive(); }
     quint32 reconnectAttempts() const { return _reconnectAttempts; }
 
 signals:
@@ -96,6 +105,8 @@ private:
     void busRecovered();
     void status(const QString &description, const QString &error = QString());
     void consoleOut(const QCanBusFrame &frame, const QString &prefix);
+    void findReadNotifier();
+    void restReading();
 
     QString _canType;
     QString _canInterface;
@@ -109,6 +120,14 @@ private:
     const int _retryInterval = 1000; // ms
     bool _busLost = false;
     quint32 _reconnectAttempts = 0;
+
+    static constexpr int _readRestMs = 2;
+    // Reads closer together than this mean a busy bus.
+    static constexpr qint64 _busyReadsNs = 5000000;
+    QPointer<QSocketNotifier> _readNotifier; // the device's own, where it has one
+    QBasicTimer _readRestTimer;
+    QElapsedTimer _readClock;
+    qint64 _lastReadNs = -_busyReadsNs;
 
     QThread *_thread = nullptr;
     bool _init = false;

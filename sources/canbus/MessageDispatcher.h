@@ -62,12 +62,13 @@ private:
     static Sequence nextSequence(Sequence &counter);
 
     // Received frames reach this thread in batches rather than each waking
-    // it; a frame waits at most this long, so an acknowledgement too.
+    // it; a frame waits at most this long here, and at most the CAN
+    // interface's read rest before: an acknowledgement is 5 ms late at most.
     struct ReceivedFrame {
         Can_Id channel;
         QByteArray frame;
     };
-    static constexpr int _frameBatchWindowMs = 4;
+    static constexpr int _frameBatchWindowMs = 3;
     CoalescingQueue<ReceivedFrame> _receivedFrames;
 
     // Per channel the message in assembly. The list holds at most one record;

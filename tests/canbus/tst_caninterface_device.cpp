@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "CanInterface.h"
@@ -26,7 +27,25 @@ public:
     explicit FakeCanDevice(Open open)
         : _open(open)
     {
+        // Frames fed to the socket are read as SocketCAN reads them: one per
+        // notification of a socket of the device's own.
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK, 0, _socket) != 0)
+            return;
+        auto *notifier = new QSocketNotifier(_socket[0], QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            char bytes[8];
+            const ssize_t size = ::read(_socket[0], bytes, sizeof bytes);
+            if (size > 0)
+                enqueueReceivedFrames({QCanBusFrame(0x041, QByteArray(bytes, int(size)))});
+        });
     }
+    ~FakeCanDevice() override
+    {
+        for (int fd : _socket)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    void feed(char byte) { QCOMPARE(::write(_socket[1], &byte, 1), ssize_t(1)); }
 
     bool writeFrame(const QCanBusFrame &frame) override
     {
@@ -65,6 +84,7 @@ protected:
 
 private:
     Open _open;
+    int _socket[2] = {-1, -1};
 };
 
 // What the next devices asked for will be: a fake device of a kind, or none
@@ -114,6 +134,7 @@ private slots:
 
     // Frames
     void everyReceivedFrameHandedOn();
+    void busyBusReadsRestAndLoseNothing();
     void transmitReportsResultAndConfirmation();
     void traceOfBothDirections();
 
@@ -210,6 +231,30 @@ void TestCanInterfaceDevice::everyReceivedFrameHandedOn()
     QVERIFY(!device()->framesAvailable());
 }
 
+void TestCanInterfaceDevice::busyBusReadsRestAndLoseNothing()
+{
+    CanInterface &service = CanInterface::I();
+    QByteArray received;
+    QMetaObject::Connection connection = connect(&service, &CanInterface::didFrameReceive, this,
+                                                 [&](const QCanBusFrame &frame) { received += frame.payload(); });
+    QTest::qWait(20); // a quiet spell: the next frame is read at once, with no rest after
+    device()->feed('a');
+    QCoreApplication::processEvents();
+    QCOMPARE(received, QByteArray("a"));
+    QVERIFY(!service.isReadingResting());
+    // A second frame soon after is a busy bus: the reading rests, and what
+    // comes meanwhile is read after, all of it, in order.
+    device()->feed('b');
+    QCoreApplication::processEvents();
+    QCOMPARE(received, QByteArray("ab"));
+    QVERIFY(service.isReadingResting());
+    for (char byte : QByteArray("cdef"))
+        device()->feed(byte);
+    QTRY_COMPARE(received, QByteArray("abcdef"));
+    disconnect(connection);
+    QCOMPARE(service.rxFrameCount(), FrameCount(3 + 6));
+}
+
 void TestCanInterfaceDevice::transmitReportsResultAndConfirmation()
 {
     CanInterface &service = CanInterface::I();
@@ -266,8 +311,8 @@ void TestCanInterfaceDevice::traceOfBothDirections()
 
     const QList<QByteArray> lines = trace.split('\n');
     QCOMPARE(lines.size(), 4); // three lines and the empty rest after the last newline
-    QCOMPARE(lines.at(0), QByteArray("Rx:4          7.0000   ---  65 01.02"));
-    QVERIFY2(lines.at(1).startsWith("Rx:5 ") && lines.at(1).endsWith(" fake bus error"), lines.at(1).constData());
+    QCOMPARE(lines.at(0), QByteArray("Rx:10          7.0000   ---  65 01.02"));
+    QVERIFY2(lines.at(1).startsWith("Rx:11 ") && lines.at(1).endsWith(" fake bus error"), lines.at(1).constData());
     QVERIFY2(lines.at(2).startsWith("Tx:3 ") && lines.at(2).endsWith("  ---  64 03"), lines.at(2).constData());
     QVERIFY(lines.at(3).isEmpty());
 }
