@@ -101,6 +101,26 @@ void Logger::setClock(Clock clock)
     _clock = std::move(clock);
 }
 
+qint64 Logger::nowMs() const
+{
+    return _clock ? _clock().toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+}
+
+const Logger::Stamp &Logger::stampOf(qint64 ms)
+{
+    // Local time and its texts change with the second at most (a zone's
+    // change of offset included): worked out once a second, not per line.
+    const qint64 second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    if (second != _stamp.second) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        _stamp.second = second;
+        _stamp.day = local.toString(_fileDateFormat);
+        _stamp.fileTime = local.toString(_fileTimeFormat);
+        _stamp.time = local.toString(_timeFormat);
+    }
+    return _stamp;
+}
+
 QDateTime Logger::now() const
 {
     return _clock ? _clock() : QDateTime::currentDateTime();
@@ -206,16 +226,17 @@ void Logger::log(const QString &content, LogType type, bool timestamp)
     if (!checkThread())
         return;
 
-    const QDateTime stamp = now();
+    const qint64 ms = nowMs();
+    const Stamp &stamp = stampOf(ms);
     const LogType file = fileType(type);
-    const QString today = stamp.toString(_fileDateFormat);
+    const QString &today = stamp.day;
 
     QString line;
     if (today != _logFileNameDate.value(file)) {
         if (!_logFileNameDate.value(file).isEmpty())
             line = (file == eLogAppED ? _headerA : _headerD) + QStringLiteral("\r\n");
         _logFileNameDate[file] = today;
-        _logFileNameTime[file] = stamp.toString(_fileTimeFormat);
+        _logFileNameTime[file] = stamp.fileTime;
     }
     if (_logFileNameMode.isEmpty())
         _logFileNameMode = _logFileNameMode_init;
@@ -230,8 +251,15 @@ void Logger::log(const QString &content, LogType type, bool timestamp)
     const QString name = fileName(type);
     announceFinishedFile(type, name);
 
-    if (timestamp)
-        line += stamp.toString(_timeFormat) + _separator;
+    if (timestamp) {
+        // The second's text ends in its milliseconds, 000: this line's go there.
+        line += stamp.time.leftRef(stamp.time.size() - 3);
+        const int milliseconds = int(ms % 1000);
+        line += QLatin1Char(char('0' + milliseconds / 100));
+        line += QLatin1Char(char('0' + milliseconds / 10 % 10));
+        line += QLatin1Char(char('0' + milliseconds % 10));
+        line += _separator;
+    }
     line += content;
     line.replace(QChar(0), QLatin1Char('0'));
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <functional>
+#include <limits>
 
 #include "CoalescingQueue.h"
 #include "LogFile.h"
@@ -96,6 +97,15 @@ private:
     QStringList ownFileNames(const QString &ext) const;
     void announceFinishedFile(LogType type, const QString &name);
     QDateTime now() const;
+    qint64 nowMs() const;
+    // The texts of one second's local time.
+    struct Stamp {
+        qint64 second = std::numeric_limits<qint64>::min();
+        QString day;      // _fileDateFormat
+        QString fileTime; // _fileTimeFormat
+        QString time;     // _timeFormat, milliseconds 000
+    };
+    const Stamp &stampOf(qint64 ms);
     int removeOwnLogs(LogType type, quint16 percent);
 
     // Where the lines of a kind of file go: its folder, its open file, and
@@ -158,6 +168,7 @@ private:
     QFutureWatcher<bool> _exportLogsWatcher;
     QFutureWatcher<int> _removeLogsWatcher;
     Clock _clock;
+    Stamp _stamp;
 
     QThread *_thread = nullptr;
     bool _init = false;
