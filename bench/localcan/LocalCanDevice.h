@@ -5,10 +5,10 @@
 
 class QSocketNotifier;
 
-// A CAN device on a LocalCanServer bus. It behaves like a SocketCAN raw
-// socket on a lightly loaded bus: every read takes one frame, and each frame
-// comes with its own framesReceived, so every frame on the bus wakes the
-// reading thread once; each write goes out at once and is confirmed with
+// A CAN device on a LocalCanServer bus. It reads as Qt's SocketCAN device
+// reads a raw socket: one frame per read, until none is left, all reported
+// with one framesReceived; on a lightly loaded bus every frame wakes the
+// reading thread once. Each write goes out at once and is confirmed with
 // framesWritten(1) before writeFrame returns. Classic data frames only.
 //
 // The interface name leads to the server's socket: an absolute path, or a

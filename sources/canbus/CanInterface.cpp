@@ -171,15 +171,21 @@ void CanInterface::findReadNotifier()
             _readNotifier = notifier;
 }
 
+bool CanInterface::restsAfterRead(qint64 sinceLastReadNs)
+{
+    return sinceLastReadNs >= _backlogReadsNs && sinceLastReadNs < _busyReadsNs;
+}
+
 void CanInterface::restReading()
 {
     const qint64 now = _readClock.nsecsElapsed();
-    const bool busy = now - _lastReadNs < _busyReadsNs;
+    const qint64 sinceLast = now - _lastReadNs;
     _lastReadNs = now;
-    if (!busy || !_readNotifier || !_readNotifier->isEnabled())
+    if (!restsAfterRead(sinceLast) || !_readNotifier || !_readNotifier->isEnabled())
         return;
     _readNotifier->setEnabled(false);
     _readRestTimer.start(_readRestMs, Qt::PreciseTimer, this);
+    ++_readRests;
 }
 
 void CanInterface::deleteDevice()
@@ -340,6 +346,9 @@ void CanInterface::timerEvent(QTimerEvent *event)
         reconnect();
     } else if (event->timerId() == _readRestTimer.timerId()) {
         _readRestTimer.stop();
+        // What waited is read next, one frame after the other: counted from
+        // here, none of those reads rests again.
+        _lastReadNs = _readClock.nsecsElapsed();
         if (_readNotifier)
             _readNotifier->setEnabled(true);
     } else {

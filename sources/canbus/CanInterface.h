@@ -66,6 +66,10 @@ public:
     bool isBusLost() const { return _busLost; }
     bool isRetrying() const { return _retryTimer.isActive(); }
     bool isReadingResting() const { return _readRestTimer.isActive(); }
+    quint64 readRests() const { return _readRests; }
+    // Whether reading rests after a read that came this long after the one
+    // before: on a busy bus, but not while frames that waited are read.
+    static bool restsAfterRead(qint64 sinceLastReadNs);
     quint32 reconnectAttempts() const { return _reconnectAttempts; }
 
 signals:
@@ -122,12 +126,16 @@ private:
     quint32 _reconnectAttempts = 0;
 
     static constexpr int _readRestMs = 2;
-    // Reads closer together than this mean a busy bus.
+    // Reads closer together than this mean a busy bus...
     static constexpr qint64 _busyReadsNs = 5000000;
+    // ...and closer than this, frames that waited being read one after the
+    // other (a plug-in may report one per notification): no rest then.
+    static constexpr qint64 _backlogReadsNs = 200000;
     QPointer<QSocketNotifier> _readNotifier; // the device's own, where it has one
     QBasicTimer _readRestTimer;
     QElapsedTimer _readClock;
     qint64 _lastReadNs = -_busyReadsNs;
+    quint64 _readRests = 0;
 
     QThread *_thread = nullptr;
     bool _init = false;

@@ -135,6 +135,8 @@ private slots:
     // Frames
     void everyReceivedFrameHandedOn();
     void busyBusReadsRestAndLoseNothing();
+    void whenReadingRests_data();
+    void whenReadingRests();
     void transmitReportsResultAndConfirmation();
     void traceOfBothDirections();
 
@@ -244,6 +246,8 @@ void TestCanInterfaceDevice::busyBusReadsRestAndLoseNothing()
     QVERIFY(!service.isReadingResting());
     // A second frame soon after is a busy bus: the reading rests, and what
     // comes meanwhile is read after, all of it, in order.
+    const quint64 rests = service.readRests();
+    QTest::qSleep(1);
     device()->feed('b');
     QCoreApplication::processEvents();
     QCOMPARE(received, QByteArray("ab"));
@@ -251,8 +255,26 @@ void TestCanInterfaceDevice::busyBusReadsRestAndLoseNothing()
     for (char byte : QByteArray("cdef"))
         device()->feed(byte);
     QTRY_COMPARE(received, QByteArray("abcdef"));
+    QVERIFY(service.readRests() > rests);
     disconnect(connection);
     QCOMPARE(service.rxFrameCount(), FrameCount(3 + 6));
+}
+
+void TestCanInterfaceDevice::whenReadingRests_data()
+{
+    QTest::addColumn<qint64>("sinceLastReadUs");
+    QTest::addColumn<bool>("rests");
+    QTest::newRow("frames that waited, read one after the other") << qint64(50) << false;
+    QTest::newRow("a busy bus: 2,000 frames a second") << qint64(500) << true;
+    QTest::newRow("a busy bus: 4.9 ms") << qint64(4900) << true;
+    QTest::newRow("after a quiet spell") << qint64(6000) << false;
+}
+
+void TestCanInterfaceDevice::whenReadingRests()
+{
+    QFETCH(qint64, sinceLastReadUs);
+    QFETCH(bool, rests);
+    QCOMPARE(CanInterface::restsAfterRead(sinceLastReadUs * 1000), rests);
 }
 
 void TestCanInterfaceDevice::transmitReportsResultAndConfirmation()

@@ -17,6 +17,10 @@ namespace {
 constexpr int kLeastAwaitMs = 5000;
 constexpr int kCheckInIntervalMs = 1000;
 constexpr int kModeAnnouncedWithinMs = 2000;
+// The simulator takes a parked request on its next 100 ms tick and enters the
+// new state on the tick after: what the UI sends or awaits next must come
+// after that, not meet a broadcast of the old state or share its tick.
+constexpr int kDemoSettleMs = 300;
 // A request with more values than this is noted by its count only.
 constexpr int kMostValuesNoted = 4;
 
@@ -322,13 +326,19 @@ bool ScenarioRunner::demo(const ScenarioAction &action)
     const int mode = lastMode();
     if (!send(request))
         return false;
-    if (!DemoMenu::passesStandby(command, mode))
-        return true;
-    ScenarioAction standby;
-    standby.kind = ScenarioAction::Await;
-    standby.message = MessageFormatter::idText(Can::ID_TD_OP_MODE_DATA);
-    standby.checks = {{QStringLiteral("mode"), ScenarioCheck::Equal, QString::number(TreatmentStates::kModeStandby)}};
-    return await(standby);
+    if (DemoMenu::passesStandby(command, mode)) {
+        ScenarioAction standby;
+        standby.kind = ScenarioAction::Await;
+        standby.message = MessageFormatter::idText(Can::ID_TD_OP_MODE_DATA);
+        standby.checks = {
+            {QStringLiteral("mode"), ScenarioCheck::Equal, QString::number(TreatmentStates::kModeStandby)}};
+        if (!await(standby))
+            return false;
+    }
+    // A reset in Standby may be met by Standby's own broadcasts before it is
+    // taken: what is sent next must not share the reset's tick.
+    _session.waitFor([] { return false; }, kDemoSettleMs);
+    return !_session.isStopped();
 }
 
 int ScenarioRunner::lastMode()
