@@ -594,9 +594,11 @@ void TestMessageDispatcher::randomGarbageNeverBreaksAssembly()
                 dispatcher().onFrameReceive(Can_Id(channel), QByteArray(8, '\0'));
         qInstallMessageHandler(previous);
     }
-    // Thousands of broken messages, but no flood of console lines.
+    // Thousands of broken messages, but no flood of console lines. The limit's
+    // seconds need not line up with this test's: a run of E ms touches at most
+    // E / 1000 + 2 of them.
     QVERIFY(brokenLines >= 1);
-    QVERIFY2(brokenLines <= MessageBuilder::kConsoleLinesPerSecond * (elapsed.elapsed() / 1000 + 1),
+    QVERIFY2(brokenLines <= MessageBuilder::kConsoleLinesPerSecond * (elapsed.elapsed() / 1000 + 2),
              qPrintable(QString::number(brokenLines)));
 
     QSignalSpy handed(&dispatcher(), &MessageDispatcher::didUnhandledMsgDispatcher);
