@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "ChartNames.h"
 #include "PayloadReader.h"
 
 // The top alarm, its status message, the user's alarm actions, the scripted
@@ -35,14 +36,14 @@ bool isAnswer(Confirmation_Status answer)
 
 QString treatmentEndEvent(const QString &state)
 {
-    if (state == QLatin1String("Treatment_Recirculate"))
-        return QStringLiteral("T_RC_2_Posttx");
-    if (state == QLatin1String("Treatment_Rinseback"))
-        return QStringLiteral("T_RB_2_Posttx");
-    if (state == QLatin1String("Treatment_End"))
-        return QStringLiteral("T_TE_2_RB");
-    if (state == QLatin1String("Treatment_Pause"))
-        return QStringLiteral("T_TP_2_RB");
+    if (state == Chart::State::Treatment_Recirculate)
+        return Chart::Event::T_RC_2_Posttx;
+    if (state == Chart::State::Treatment_Rinseback)
+        return Chart::Event::T_RB_2_Posttx;
+    if (state == Chart::State::Treatment_End)
+        return Chart::Event::T_TE_2_RB;
+    if (state == Chart::State::Treatment_Pause)
+        return Chart::Event::T_TP_2_RB;
     return QString();
 }
 
@@ -95,7 +96,7 @@ void StateController::handleAlarmUserAction(StepExit &exit, bool isFromTxPause)
         break;
     case ALARM_USER_ACTION_END_TREATMENT:
         openUIConfirmation(GENERIC_CONFIRM_ID_TREATMENT_END);
-        exit.setEvent(QStringLiteral("T_TP_2_RB"));
+        exit.setEvent(Chart::Event::T_TP_2_RB);
         break;
     case ALARM_USER_ACTION_ACK:
         clearAlarm();
@@ -116,7 +117,7 @@ void StateController::resumeFromAlarm(StepExit &exit, bool isFromTxPause)
     if (isFromTxPause && _treatmentStatus.bicartAction == DRY_BICART_ACTION_DONE) {
         setDialysisSubState(DIALYSIS_UF_STATE);
         _treatmentSubStates.txState = TREAT_DIALYSIS_STATE;
-        exit.leave(QStringLiteral("T_TP_2_Tx"));
+        exit.leave(Chart::Event::T_TP_2_Tx);
     }
     clearAlarm();
 }
@@ -126,7 +127,7 @@ void StateController::handleTriggeredAlarmsToTxPause(StepExit &exit)
     const Alarm_List alarm = _treatmentStatus.activeTopAlarm;
     if (alarm == ALARM_ID_NO_ALARM || !_alarmTriggerSpecs.value(alarm).pausesTreatment)
         return;
-    exit.leave(QStringLiteral("T_Tx_2_TP"));
+    exit.leave(Chart::Event::T_Tx_2_TP);
     _treatmentStatus.requestTreatmentReset = false;
 }
 
@@ -244,7 +245,7 @@ void StateController::seqProportioningBicarb(StepExit &exit)
     status.triggerAlarmTimeoutCtr = _elapsedTimeCtr;
     setDialysisSubState(DIALYSIS_UF_STATE);
     _treatmentSubStates.txState = TREAT_DIALYSIS_STATE;
-    exit.leave(QStringLiteral("T_TP_2_Tx"));
+    exit.leave(Chart::Event::T_TP_2_Tx);
     status.txPauseSeqAlarmState = SEQ_ALARM_LOW_VENOUS;
 }
 
@@ -360,9 +361,9 @@ void StateController::actOnRinsebackConfirmation(Generic_Confirm_Id confirmID, S
 {
     handleSendUIConfirmationMessage(confirmID, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE, REQUEST_REJECT_REASON_NONE);
     // Rinseback is reached from the end of the treatment as from a pause.
-    const bool fromTreatmentEnd = getActiveStateName() == QLatin1String("Treatment_End");
+    const bool fromTreatmentEnd = getActiveStateName() == Chart::State::Treatment_End;
     _uiConfirmMessages[confirmID].confirmStatus = CONFIRMATION_REQUEST_STATUS_UNUSED;
-    exit.leave(fromTreatmentEnd ? QStringLiteral("T_TE_2_RB") : QStringLiteral("T_TP_2_RB"));
+    exit.leave(fromTreatmentEnd ? Chart::Event::T_TE_2_RB : Chart::Event::T_TP_2_RB);
     clearAlarm();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QDebug>
 
+#include "ChartNames.h"
+
 // The nine chart states. Each state's handler runs, on each call while the
 // state is active, its entry step, its per-tick step or its exit step; the
 // handlers each step calls, and their order, make up the state.
@@ -123,7 +125,7 @@ void StateController::preTxStep(StepExit &exit)
         setTreatmentParametersFromUI(*parameters);
     if (_treatmentRcvdMessages.take(Can::ID_UI_ADJUST_START_TREATMENT_RQST)) {
         handleUIResponseMessage(Can::ID_TD_ADJUST_START_TREATMENT_RESP, 1);
-        exit.leave(QStringLiteral("T_Pretx_2_BP"));
+        exit.leave(Chart::Event::T_Pretx_2_BP);
     }
 }
 
@@ -176,7 +178,7 @@ void StateController::bloodPrimeStep(StepExit &exit)
     handleTreatmentSetpointsBroadcastData(prime.currBloodFlowMLPM, _treatmentParams.dialysateFlowRateMLPM,
                                           _treatmentParams.dialysateTemperatureC, BC_IMMEDIATELY);
     if (double(prime.accumBloodVolML) > kBloodPrimeTargetML) {
-        exit.leave(QStringLiteral("T_BP_2_Tx"));
+        exit.leave(Chart::Event::T_BP_2_Tx);
         handleBloodPrimeBroadcastData(prime.accumBloodVolML, 0, 0, BC_IMMEDIATELY);
         qDebug().noquote() << "Vol" << prime.accumBloodVolML;
     }
@@ -251,7 +253,7 @@ void StateController::treatmentStep(StepExit &exit)
 
     if (_treatmentStatus.treatmentElapsedTimeMS / 1000 > prescribedTreatmentS()) {
         _treatmentStatus.isTreatmentComplete = true;
-        exit.leave(QStringLiteral("T_Tx_2_TE"));
+        exit.leave(Chart::Event::T_Tx_2_TE);
     }
 }
 
@@ -261,7 +263,7 @@ void StateController::treatmentExit()
     // A stop from the demo menu pauses the treatment instead of leaving it.
     if (_treatmentStatus.userCmd == CMD_TX_STOP) {
         triggerAnAlarm(ALARM_ID_TD_TREATMENT_STOPPED_BY_USER, -999);
-        _treatmentStatus.stateTransitionEvent = QStringLiteral("T_Tx_2_TP");
+        _treatmentStatus.stateTransitionEvent = Chart::Event::T_Tx_2_TP;
         _treatmentStatus.requestTreatmentReset = false;
         _treatmentStatus.userCmd = CMD_NONE;
     }
@@ -343,7 +345,7 @@ void StateController::treatmentRinsebackStep(StepExit &exit)
     handleAlarmUserAction(exit, false);
     handleUIConfirmMessage(GENERIC_CONFIRM_ID_TREATMENT_END, exit);
     if (_treatmentStatus.hasRecircBeenRequested)
-        exit.leave(QStringLiteral("T_RB_2_RC"));
+        exit.leave(Chart::Event::T_RB_2_RC);
 }
 
 void StateController::treatmentRinsebackExit()
@@ -382,7 +384,7 @@ void StateController::treatmentRecirculateStep(StepExit &exit)
     handleVitalsDataRquest();
     handleTDWaterSampleResultRequest();
     if (_treatmentStatus.hasResumeTxBeenRequested)
-        exit.leave(QStringLiteral("T_RC_2_BP"));
+        exit.leave(Chart::Event::T_RC_2_BP);
 }
 
 void StateController::treatmentRecirculateExit()

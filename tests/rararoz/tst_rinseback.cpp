@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -70,7 +71,7 @@ private:
         return SimulatorDriver::answerOf(messages, Can::ID_TD_RINSEBACK_CMD_RESP);
     }
 
-    void enterRinseback() { QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, QStringLiteral("Treatment_Rinseback"))); }
+    void enterRinseback() { QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, Chart::State::Treatment_Rinseback)); }
 
     void runToStop()
     {
@@ -86,7 +87,7 @@ private slots:
     {
         d().tick();
         d().demoMenu(CMD_RINSEBACK);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Rinseback")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Rinseback));
         QCOMPARE(rinsebackState(), RINSEBACK_STOP_INIT_STATE);
         QCOMPARE(status().rinsebackFlowMLPM, 200u);
         QCOMPARE(status().rinsebackAccumVolML, 0.0f);
@@ -186,7 +187,7 @@ private slots:
         QCOMPARE(act(0xFFFFFFFFu), kPassedOver);
         QCOMPARE(act(0x80000000u), kPassedOver);
         QCOMPARE(rinsebackState(), RINSEBACK_STOP_INIT_STATE);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
     }
 
     void endTreatmentOpensTheConfirmation()
@@ -284,15 +285,15 @@ private slots:
         const Messages answers = SimulatorDriver::withId(d().tick(), Can::ID_TD_RINSEBACK_CMD_RESP);
         QCOMPARE(answers.size(), 1);
         QCOMPARE(SimulatorDriver::payloadBytes(answers.first()), encodedPayload({1u, 0}));
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Recirculate"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Recirculate);
     }
 
     void recirculationRefusedOnceTheTreatmentIsComplete()
     {
         // From Treatment_End, where the treatment is complete.
-        QVERIFY(d().enterByDemoMenu(CMD_END_TX, QStringLiteral("Treatment_End")));
+        QVERIFY(d().enterByDemoMenu(CMD_END_TX, Chart::State::Treatment_End));
         d().requestWithoutPayload(Can::ID_TD_END_TREATMENT_RQST);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Rinseback")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Rinseback));
         d().tick();
         QVERIFY(status().isTreatmentComplete);
         // The end-of-treatment alarm still shows; it is cleared first.
@@ -303,7 +304,7 @@ private slots:
         QCOMPARE(act(Recirculate), kCompleted);
         QVERIFY(!status().hasRecircBeenRequested);
         d().ticks(5);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
     }
 
     void repeatedActionsInOneTickServeTheLast()
@@ -329,10 +330,10 @@ private slots:
 
     void actionWaitsForRinseback()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().request(Can::ID_UI_RINSEBACK_CMD_RQST, SimulatorDriver::u32(ConfirmStart));
         QCOMPARE(SimulatorDriver::withId(d().ticks(5), Can::ID_TD_RINSEBACK_CMD_RESP).size(), 0);
-        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, QStringLiteral("Treatment_Rinseback")));
+        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, Chart::State::Treatment_Rinseback));
         // Served on the first step.
         QCOMPARE(rinsebackState(), RINSEBACK_RUN_STATE);
     }
