@@ -6,6 +6,7 @@
 
 #include "ChartNames.h"
 #include "PayloadReader.h"
+#include "SimulatorTrace.h"
 
 // The top alarm, its status message, the user's alarm actions, the scripted
 // chemical-replacement alarms and the generic confirmation dialogs.
@@ -269,7 +270,7 @@ void StateController::seqLowVenous()
 void StateController::handleSendUIConfirmationMessage(Generic_Confirm_Id confirmID, Generic_Confirm_Command confirmCmd,
                                                       Reject_Reasons rejectReason)
 {
-    qDebug().noquote() << "Sneding" << int(confirmID);
+    qCDebug(simulatorTrace).noquote() << "Sneding" << int(confirmID);
     if (confirmCmd == GENERIC_CONFIRM_CMD_REQUEST_OPEN) {
         Generic_Msg_Status &confirmation = _uiConfirmMessages[confirmID];
         confirmation.startTimeMS = currentTimeMS();
@@ -305,11 +306,11 @@ void StateController::takeUIConfirmAnswer(Generic_Confirm_Id confirmID, Confirma
     if (confirmation == _uiConfirmMessages.end() ||
         confirmation->confirmStatus != CONFIRMATION_REQUEST_STATUS_PENDING || !isAnswer(answer)) {
         // A stray, repeated or late answer must never act.
-        qDebug().noquote() << "Confirm dropped" << int(confirmID) << int(answer);
+        qCDebug(simulatorTrace).noquote() << "Confirm dropped" << int(confirmID) << int(answer);
         return;
     }
     confirmation->confirmStatus = answer;
-    qDebug().noquote() << "New Message Confirm" << int(confirmID) << int(answer);
+    qCDebug(simulatorTrace).noquote() << "New Message Confirm" << int(confirmID) << int(answer);
 }
 
 void StateController::handleUIConfirmMessage(Generic_Confirm_Id confirmID, StepExit &exit)
@@ -319,7 +320,7 @@ void StateController::handleUIConfirmMessage(Generic_Confirm_Id confirmID, StepE
         return;
     if (hasUIConfirmMessageTimedout(confirmID)) {
         handleSendUIConfirmationMessage(confirmID, GENERIC_CONFIRM_CMD_TIMEOUT_CLOSE, REQUEST_REJECT_REASON_NONE);
-        qDebug().noquote() << "Message Timeout";
+        qCDebug(simulatorTrace).noquote() << "Message Timeout";
         return;
     }
     const Confirmation_Status status = confirmation->confirmStatus;
@@ -340,7 +341,7 @@ void StateController::closeRejectedUIConfirmation(Generic_Confirm_Id confirmID)
     // The UI closes a rejected dialog on the accept-close command.
     _uiConfirmMessages[confirmID].confirmStatus = CONFIRMATION_REQUEST_STATUS_UNUSED;
     handleSendUIConfirmationMessage(confirmID, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE, REQUEST_REJECT_REASON_NONE);
-    qDebug().noquote() << "Reject";
+    qCDebug(simulatorTrace).noquote() << "Reject";
 }
 
 void StateController::actOnTreatmentEndConfirmation(StepExit &exit)
@@ -351,7 +352,7 @@ void StateController::actOnTreatmentEndConfirmation(StepExit &exit)
         exit.setEvent(event);
     _uiConfirmMessages[GENERIC_CONFIRM_ID_TREATMENT_END].confirmStatus = CONFIRMATION_REQUEST_STATUS_UNUSED;
     exit.leave(_treatmentStatus.stateTransitionEvent);
-    qDebug().noquote() << "Event" << state << event << _rarAroz.activeStateNames();
+    qCDebug(simulatorTrace).noquote() << "Event" << state << event << _rarAroz.activeStateNames();
     handleSendUIConfirmationMessage(GENERIC_CONFIRM_ID_TREATMENT_END, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE,
                                     REQUEST_REJECT_REASON_NONE);
     clearAlarm();

@@ -4,6 +4,7 @@
 
 #include "NumericGuards.h"
 #include "PayloadReader.h"
+#include "SimulatorTrace.h"
 #include "TreatmentLimits.h"
 
 // Treatment time, ultrafiltration (UF) and the treatment states broadcast.
@@ -131,7 +132,7 @@ Reject_Reasons StateController::validateUFVolume(float volumeL, float &rateLHR) 
     const float removedML = removedUFVolumeML();
     const float durationMin = float(_treatmentParams.treatmentDurationMin);
     const float volumeML = volumeL * 1000.0f;
-    qDebug().noquote() << "UF CLAC" << elapsedMin << removedML << _treatmentParams.treatmentDurationMin << volumeL
+    qCDebug(simulatorTrace).noquote() << "UF CLAC" << elapsedMin << removedML << _treatmentParams.treatmentDurationMin << volumeL
                        << volumeML;
     // Written so that NaN fails every check it meets.
     if (!(volumeL >= 0.0f && volumeL <= kMaxUFVolumeL) || !(volumeML > removedML))
@@ -140,7 +141,7 @@ Reject_Reasons StateController::validateUFVolume(float volumeL, float &rateLHR) 
         return REQUEST_REJECT_REASON_TREATMENT_TIME_LESS_THAN_CURRENT;
     const float rateMLPM = (volumeML - removedML) / (durationMin - elapsedMin);
     rateLHR = rateLHRFromMLPM(rateMLPM);
-    qDebug().noquote() << "UF" << volumeML - removedML << durationMin - elapsedMin << rateMLPM;
+    qCDebug(simulatorTrace).noquote() << "UF" << volumeML - removedML << durationMin - elapsedMin << rateMLPM;
     if (!(double(rateMLPM) <= kMaxUFRateMLPM))
         return REQUEST_REJECT_REASON_UF_RATE_OUT_OF_RANGE;
     return REQUEST_REJECT_REASON_NONE;
@@ -158,7 +159,7 @@ void StateController::handleUltrafiltrationVolumeChangeConfirm()
     float rateDifference = 0.0f;
     const bool isVolumeMatching = volumeMatches(volumeL, status.validateUFVolGoalL);
     const bool isRateMatching = rateMatches(rateLHR, status.validateUFRateLHR, rateDifference);
-    qDebug().noquote() << "UF CONFI" << roundedToCents(status.validateUFRateLHR) << volumeL << rateLHR
+    qCDebug(simulatorTrace).noquote() << "UF CONFI" << roundedToCents(status.validateUFRateLHR) << volumeL << rateLHR
                        << isVolumeMatching << isRateMatching << rateDifference;
     Reject_Reasons reason = REQUEST_REJECT_REASON_NONE;
     if (!status.validateUFVolReceived)
@@ -206,7 +207,7 @@ Reject_Reasons StateController::validateTreatmentDuration(quint32 durationMin, D
     const float elapsedMin = elapsedTreatmentMin();
     const float removedML = removedUFVolumeML();
     float remainingML = ufVolumeML - removedML;
-    qDebug().noquote() << "Tx Dur1" << ufVolumeML << elapsedMin << removedML << remainingML << durationMin;
+    qCDebug(simulatorTrace).noquote() << "Tx Dur1" << ufVolumeML << elapsedMin << removedML << remainingML << durationMin;
     if (durationMin <= kLastTooShortDurationMin || durationMin > kMaxTreatmentDurationMin)
         return REQUEST_REJECT_REASON_TREATMENT_TIME_OUT_OF_RANGE;
     if (!(elapsedMin < float(durationMin)))
@@ -219,7 +220,7 @@ Reject_Reasons StateController::validateTreatmentDuration(quint32 durationMin, D
     if (!(double(rateMLPM) <= kMaxUFRateMLPM))
         return REQUEST_REJECT_REASON_UF_RATE_OUT_OF_RANGE;
     change.heparinMin = heparinDurationFor(durationMin);
-    qDebug().noquote() << "Tx Dur2" << durationMin << change.heparinMin << change.rateLHR;
+    qCDebug(simulatorTrace).noquote() << "Tx Dur2" << durationMin << change.heparinMin << change.rateLHR;
     return REQUEST_REJECT_REASON_NONE;
 }
 
@@ -231,10 +232,10 @@ quint32 StateController::heparinDurationFor(quint32 durationMin) const
     quint32 withoutHeparinMin = 0;
     if (currentMin > heparinMin) {
         withoutHeparinMin = currentMin - heparinMin;
-        qDebug().noquote() << "Here" << currentMin << heparinMin;
+        qCDebug(simulatorTrace).noquote() << "Here" << currentMin << heparinMin;
     }
     const quint32 newHeparinMin = NumericGuards::flooredDifference(durationMin, withoutHeparinMin);
-    qDebug().noquote() << "Hep time" << newHeparinMin;
+    qCDebug(simulatorTrace).noquote() << "Hep time" << newHeparinMin;
     return newHeparinMin;
 }
 
@@ -251,7 +252,7 @@ void StateController::handleTreatmentTimeChangeConfirm()
     float rateDifference = 0.0f;
     const bool isMatching = durationMin == status.validateTxDurMin && heparinMin == status.validateHepDurMin &&
                             rateMatches(rateLHR, status.validateUFRateLHR, rateDifference);
-    qDebug().noquote() << "Tx Dur Confirm" << durationMin << heparinMin << rateLHR << isMatching << rateDifference;
+    qCDebug(simulatorTrace).noquote() << "Tx Dur Confirm" << durationMin << heparinMin << rateLHR << isMatching << rateDifference;
     Reject_Reasons reason = REQUEST_REJECT_REASON_NONE;
     if (!status.validateTxDurReceived)
         reason = REQUEST_REJECT_REASON_CONFIRMATION_NOT_EXPECTED;
