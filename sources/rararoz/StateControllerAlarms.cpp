@@ -7,6 +7,7 @@
 #include "ChartNames.h"
 #include "PayloadReader.h"
 #include "SimulatorTrace.h"
+#include "TreatmentEndEvent.h"
 
 // The top alarm, its status message, the user's alarm actions, the scripted
 // chemical-replacement alarms and the generic confirmation dialogs.
@@ -33,19 +34,6 @@ bool isAnswer(Confirmation_Status answer)
 {
     return answer == CONFIRMATION_REQUEST_STATUS_REJECTED || answer == CONFIRMATION_REQUEST_STATUS_ACCEPTED ||
            answer == CONFIRMATION_REQUEST_STATUS_TIMEOUT;
-}
-
-QString treatmentEndEvent(const QString &state)
-{
-    if (state == Chart::State::Treatment_Recirculate)
-        return Chart::Event::T_RC_2_Posttx;
-    if (state == Chart::State::Treatment_Rinseback)
-        return Chart::Event::T_RB_2_Posttx;
-    if (state == Chart::State::Treatment_End)
-        return Chart::Event::T_TE_2_RB;
-    if (state == Chart::State::Treatment_Pause)
-        return Chart::Event::T_TP_2_RB;
-    return QString();
 }
 
 } // namespace

@@ -260,7 +260,6 @@ private slots:
         answer(confirmID, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         d().tick();
         QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
-        QCOMPARE(status().stateTransitionEvent, Chart::Event::T_TP_2_RB);
         const Messages sent = d().tick();
         QCOMPARE(confirmations(sent), QList<QByteArray>{confirmation(confirmID, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE)});
         QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
@@ -374,7 +373,6 @@ private slots:
         openByAlarmAction(ALARM_USER_ACTION_END_TREATMENT, GENERIC_CONFIRM_ID_TREATMENT_END);
         answer(GENERIC_CONFIRM_ID_TREATMENT_END, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         d().tick();
-        QCOMPARE(status().stateTransitionEvent, Chart::Event::T_TE_2_RB);
         QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
         QCOMPARE(confirmations(d().tick()),
                  QList<QByteArray>{confirmation(GENERIC_CONFIRM_ID_TREATMENT_END, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE)});
@@ -390,7 +388,6 @@ private slots:
         openByAlarmAction(ALARM_USER_ACTION_RINSEBACK, GENERIC_CONFIRM_ID_RINSEBACK);
         answer(GENERIC_CONFIRM_ID_RINSEBACK, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         d().tick();
-        QCOMPARE(status().stateTransitionEvent, Chart::Event::T_TE_2_RB);
         d().tick();
         QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
         d().ticks(50);

@@ -27,7 +27,6 @@ enum Action : quint32 {
 
 const QString kAccepted = QStringLiteral("1/0");
 const QString kPassedOver = QStringLiteral("0/0");
-const QString kOutOfRange = QStringLiteral("0/%1").arg(int(REQUEST_REJECT_REASON_PARAM_OUT_OF_RANGE));
 const QString kWrongState = QStringLiteral("0/%1").arg(int(REQUEST_REJECT_REASON_ACTION_DISABLED_IN_CURRENT_STATE));
 const QString kAlarmActive = QStringLiteral("0/%1").arg(int(REQUEST_REJECT_REASON_ALARM_IS_ACTIVE));
 const QString kCompleted = QStringLiteral("0/%1").arg(int(REQUEST_REJECT_REASON_TREATMENT_IS_COMPLETED));
@@ -100,45 +99,6 @@ private slots:
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent.first().at(1).toInt(), int(Can::eChlid_TD_Sync));
         QCOMPARE(SimulatorDriver::payloadBytes(sent.first()), encodedPayload({300.0f, 0.0f, 200u, 0u, 0u, 0u, 1u}));
-    }
-
-    void thirtyIncreasesThenOutOfRange()
-    {
-        enterRinseback();
-        QCOMPARE(act(ConfirmStart), kAccepted);
-        for (int i = 1; i <= 30; ++i) {
-            QCOMPARE(act(Increase), kAccepted);
-            QCOMPARE(status().rinsebackFlowMLPM, 200u + 10u * quint32(i));
-        }
-        QCOMPARE(act(Increase), kOutOfRange);
-        QCOMPARE(status().rinsebackFlowMLPM, 500u);
-    }
-
-    void decreasesToHundredThenOutOfRange()
-    {
-        enterRinseback();
-        QCOMPARE(act(ConfirmStart), kAccepted);
-        for (int i = 1; i <= 10; ++i)
-            QCOMPARE(act(Decrease), kAccepted);
-        QCOMPARE(status().rinsebackFlowMLPM, 100u);
-        QCOMPARE(act(Decrease), kOutOfRange);
-        QCOMPARE(status().rinsebackFlowMLPM, 100u);
-    }
-
-    void rateRangeIsToldBeforeState()
-    {
-        enterRinseback();
-        // Not running yet: within range, the state refuses.
-        QCOMPARE(act(Increase), kWrongState);
-        QCOMPARE(act(Decrease), kWrongState);
-        QCOMPARE(act(ConfirmStart), kAccepted);
-        for (int i = 0; i < 30; ++i)
-            act(Increase);
-        QCOMPARE(act(Pause), kAccepted);
-        // Paused at 500: out of range, whatever the state.
-        QCOMPARE(act(Increase), kOutOfRange);
-        QCOMPARE(act(Decrease), kWrongState);
-        QCOMPARE(status().rinsebackFlowMLPM, 500u);
     }
 
     void startPauseAndResumeOnlyWhereAllowed()
