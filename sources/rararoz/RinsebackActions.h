@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RarArozDefines.h"
+#include "RarArozRecords.h"
 #include "UserActionVerdict.h"
 
 // The rinseback user actions: what each does to the rinseback's sub-state,

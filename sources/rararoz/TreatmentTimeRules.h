@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-#include "RarArozDefines.h"
+#include "RarArozEnums.h"
 #include "TreatmentLimits.h"
 
 // The arithmetic of the validate-then-confirm changes of a running
