@@ -9,6 +9,7 @@
 #include "Logger.h"
 #include "MainTimer.h"
 #include "SignalHandler.h"
+#include "SimulatorTrace.h"
 #include "StorageGlobals.h"
 #include "Threads.h"
 #include "startup.h"
@@ -17,6 +18,7 @@ int main(int argc, char **argv)
 {
     installSignalHandlers();
     prepareEnvironment();
+    installSimulatorTraceFormat();
 
     QCoreApplication::setApplicationName(QStringLiteral("RarAroz"));
     QCoreApplication::setOrganizationName(QStringLiteral("Brenvix Inc."));

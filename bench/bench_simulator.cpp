@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ApplicationController.h"
+#include "ChartNames.h"
 #include "StateController.h"
 
 namespace {
@@ -41,7 +42,7 @@ bool enterTreatment(StateController &controller)
         {int(Can::ID_UI_CONFIRMATION_RESULT_RESP), 0, u32(99) + u32(CMD_MAIN_TX)});
     for (int i = 0; i < 10; ++i)
         controller.tick();
-    if (controller.getActiveStateName() != QLatin1String("Treatment")) {
+    if (controller.getActiveStateName() != Chart::State::Treatment) {
         std::fprintf(stderr, "the simulator did not reach Treatment\n");
         return false;
     }

@@ -74,27 +74,6 @@ void printFloat(QString &line, float value)
 
 MessageInterpreter::MessageInterpreter(QObject *parent) : QObject(parent) {}
 
-MessageInterpreter::Field MessageInterpreter::fieldOf(const QString &tag)
-{
-    if (tag == QLatin1String("F32"))
-        return Field::F32;
-    if (tag == QLatin1String("S32"))
-        return Field::S32;
-    if (tag == QLatin1String("U32"))
-        return Field::U32;
-    if (tag == QLatin1String("S16"))
-        return Field::S16;
-    if (tag == QLatin1String("U16"))
-        return Field::U16;
-    if (tag == QLatin1String("S08"))
-        return Field::S08;
-    if (tag == QLatin1String("U08"))
-        return Field::U08;
-    if (tag == QLatin1String("BOOL"))
-        return Field::Bool;
-    return Field::Unknown;
-}
-
 MessageInterpreter::Definition MessageInterpreter::makeDefinition(quint16 id, const QStringList &texts)
 {
     Definition definition;
@@ -106,7 +85,7 @@ MessageInterpreter::Definition MessageInterpreter::makeDefinition(quint16 id, co
         definition.name = texts.first();
     definition.fields.reserve(qMax(0, texts.size() - 1));
     for (int i = 1; i < texts.size(); ++i)
-        definition.fields.append(fieldOf(texts.at(i)));
+        definition.fields.append(FieldType::fromTag(texts.at(i)));
     return definition;
 }
 
@@ -269,32 +248,32 @@ bool MessageInterpreter::logByDefinition(const Can::Message &message, QVariantLi
     const QVariant copy(data); // shares data; every field gets one
     actions.reserve(2 + definition.fields.size());
     int index = 0;
-    for (const Field field : definition.fields) {
+    for (const FieldType field : definition.fields) {
         actions.append(copy);
-        switch (field) {
-        case Field::F32:
+        switch (field.kind()) {
+        case FieldType::F32:
             readField<Types::F32>(data, index, line, printFloat);
             break;
-        case Field::S32:
+        case FieldType::S32:
             readField<Types::S32>(data, index, line, printInteger);
             break;
-        case Field::U32:
-        case Field::Bool: // a boolean travels as 4 bytes
+        case FieldType::U32:
+        case FieldType::Bool: // a boolean travels as 4 bytes
             readField<Types::U32>(data, index, line, printInteger);
             break;
-        case Field::S16:
+        case FieldType::S16:
             readField<Types::S16>(data, index, line, printInteger);
             break;
-        case Field::U16:
+        case FieldType::U16:
             readField<Types::U16>(data, index, line, printInteger);
             break;
-        case Field::S08:
+        case FieldType::S08:
             readField<Types::S08>(data, index, line, printInteger);
             break;
-        case Field::U08:
+        case FieldType::U08:
             readField<Types::U08>(data, index, line, printInteger);
             break;
-        case Field::Unknown:
+        case FieldType::Invalid:
             break;
         }
     }

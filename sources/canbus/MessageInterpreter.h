@@ -6,6 +6,7 @@
 #include <QVariantList>
 #include <QVector>
 
+#include "FieldType.h"
 #include "MessageGlobals.h"
 
 namespace Can {
@@ -35,9 +36,6 @@ signals:
     void didUnhandledMsgReady(const QVariantList &actions);
 
 private:
-    // The payload field types a definition may name; Unknown reads nothing.
-    enum class Field : quint8 { Unknown, F32, S32, U32, S16, U16, S08, U08, Bool };
-
     // One configured message. The texts are kept as read; the rest is derived
     // from them once at load time so that interpreting a message does not
     // parse text.
@@ -46,10 +44,9 @@ private:
         QString idText;        // the identifier as the line starts with it, e.g. "1000,"
         QString name;          // the first text, or empty when there is none
         bool hasName = false;
-        QVector<Field> fields; // one per type tag, in payload order
+        QVector<FieldType> fields; // one per type tag, in payload order; an unknown tag reads nothing
     };
 
-    static Field fieldOf(const QString &tag);
     static Definition makeDefinition(quint16 id, const QStringList &texts);
 
     void reportUnhandled(const Can::Message &message, QVariantList &actions);

@@ -2,6 +2,8 @@
 
 #include <QDebug>
 
+#include "SimulatorTrace.h"
+
 namespace {
 
 using namespace Can;
@@ -69,7 +71,7 @@ void ReceivedRequests::receive(const QVariantList &message)
     switch (request->kind) {
     case WithFields:
         if (message.size() <= kPayloadElement) {
-            qDebug().noquote() << "Msg with incomplete payload" << message;
+            qCDebug(simulatorTrace).noquote() << "Msg with incomplete payload" << message;
             return;
         }
         _parked.insert(id, message.at(kPayloadElement));
@@ -79,7 +81,7 @@ void ReceivedRequests::receive(const QVariantList &message)
         break;
     case CheckIn:
         if (message.size() <= kSequenceElement) {
-            qDebug().noquote() << "Msg with incomplete payload (sequence)" << message;
+            qCDebug(simulatorTrace).noquote() << "Msg with incomplete payload (sequence)" << message;
             return;
         }
         _parked.insert(id, message.at(kSequenceElement));

@@ -5,11 +5,12 @@
 #include <QTimerEvent>
 
 #include "ApplicationController.h"
+#include "ChartNames.h"
 #include "Logger.h"
 #include "PayloadReader.h"
 
 namespace {
-const QString kTimeoutEvent = QStringLiteral("TimeoutEvent");
+const QString kTimeoutEvent = Chart::Event::TimeoutEvent;
 
 // Dialog time-outs are measured on the monotonic clock: the UI sets the
 // board's date and time, which must neither close every open dialog at
@@ -59,30 +60,30 @@ void StateController::quit() {}
 
 void StateController::connectChartStates()
 {
-    _rarAroz.connectToState(QStringLiteral("Standby"), this, &StateController::onStandbyStateChange);
-    _rarAroz.connectToState(QStringLiteral("Pre_Tx"), this, &StateController::onPretreatmentStateChange);
-    _rarAroz.connectToState(QStringLiteral("Blood_Prime"), this, &StateController::onBloodPrimeStateChange);
-    _rarAroz.connectToState(QStringLiteral("Treatment"), this, &StateController::onTreatmentStateChange);
-    _rarAroz.connectToState(QStringLiteral("Treatment_Pause"), this, &StateController::onTreatmentPauseStateChange);
-    _rarAroz.connectToState(QStringLiteral("Treatment_Rinseback"), this,
+    _rarAroz.connectToState(Chart::State::Standby, this, &StateController::onStandbyStateChange);
+    _rarAroz.connectToState(Chart::State::Pre_Tx, this, &StateController::onPretreatmentStateChange);
+    _rarAroz.connectToState(Chart::State::Blood_Prime, this, &StateController::onBloodPrimeStateChange);
+    _rarAroz.connectToState(Chart::State::Treatment, this, &StateController::onTreatmentStateChange);
+    _rarAroz.connectToState(Chart::State::Treatment_Pause, this, &StateController::onTreatmentPauseStateChange);
+    _rarAroz.connectToState(Chart::State::Treatment_Rinseback, this,
                             &StateController::onTreatmentRinsebackStateChange);
-    _rarAroz.connectToState(QStringLiteral("Treatment_Recirculate"), this,
+    _rarAroz.connectToState(Chart::State::Treatment_Recirculate, this,
                             &StateController::onTreatmentRecriculateStateChange);
-    _rarAroz.connectToState(QStringLiteral("Treatment_End"), this, &StateController::onTreatmentEndStateChange);
-    _rarAroz.connectToState(QStringLiteral("Post_Tx"), this, &StateController::onPostTreatmentStateChange);
+    _rarAroz.connectToState(Chart::State::Treatment_End, this, &StateController::onTreatmentEndStateChange);
+    _rarAroz.connectToState(Chart::State::Post_Tx, this, &StateController::onPostTreatmentStateChange);
 }
 
 void StateController::fillTransitionEventsFromStandby()
 {
     _transitionEventsFromStandby.clear();
-    _transitionEventsFromStandby.insert(CMD_STAND_BY, {QStringLiteral("T_Back_2_SB"), Can::MODE_STAN});
-    _transitionEventsFromStandby.insert(CMD_PRE_TX, {QStringLiteral("T_SB_2_Pretx"), Can::MODE_PRET});
-    _transitionEventsFromStandby.insert(CMD_BLOOD_PRIME, {QStringLiteral("T_SB_2_BP"), Can::MODE_TREA});
-    _transitionEventsFromStandby.insert(CMD_MAIN_TX, {QStringLiteral("T_SB_2_Tx"), Can::MODE_TREA});
-    _transitionEventsFromStandby.insert(CMD_RINSEBACK, {QStringLiteral("T_SB_2_RB"), Can::MODE_TREA});
-    _transitionEventsFromStandby.insert(CMD_RICIRCULATE, {QStringLiteral("T_SB_2_RC"), Can::MODE_TREA});
-    _transitionEventsFromStandby.insert(CMD_END_TX, {QStringLiteral("T_SB_2_TE"), Can::MODE_TREA});
-    _transitionEventsFromStandby.insert(CMD_POST_TX, {QStringLiteral("T_SB_2_Posttx"), Can::MODE_POST});
+    _transitionEventsFromStandby.insert(CMD_STAND_BY, {Chart::Event::T_Back_2_SB, Can::MODE_STAN});
+    _transitionEventsFromStandby.insert(CMD_PRE_TX, {Chart::Event::T_SB_2_Pretx, Can::MODE_PRET});
+    _transitionEventsFromStandby.insert(CMD_BLOOD_PRIME, {Chart::Event::T_SB_2_BP, Can::MODE_TREA});
+    _transitionEventsFromStandby.insert(CMD_MAIN_TX, {Chart::Event::T_SB_2_Tx, Can::MODE_TREA});
+    _transitionEventsFromStandby.insert(CMD_RINSEBACK, {Chart::Event::T_SB_2_RB, Can::MODE_TREA});
+    _transitionEventsFromStandby.insert(CMD_RICIRCULATE, {Chart::Event::T_SB_2_RC, Can::MODE_TREA});
+    _transitionEventsFromStandby.insert(CMD_END_TX, {Chart::Event::T_SB_2_TE, Can::MODE_TREA});
+    _transitionEventsFromStandby.insert(CMD_POST_TX, {Chart::Event::T_SB_2_Posttx, Can::MODE_POST});
 }
 
 void StateController::fillAlarmTriggerSpecs()

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 
+#include "ChartNames.h"
 #include "PayloadReader.h"
+#include "SimulatorTrace.h"
+#include "TreatmentEndEvent.h"
 
 // The top alarm, its status message, the user's alarm actions, the scripted
 // chemical-replacement alarms and the generic confirmation dialogs.
@@ -31,19 +34,6 @@ bool isAnswer(Confirmation_Status answer)
 {
     return answer == CONFIRMATION_REQUEST_STATUS_REJECTED || answer == CONFIRMATION_REQUEST_STATUS_ACCEPTED ||
            answer == CONFIRMATION_REQUEST_STATUS_TIMEOUT;
-}
-
-QString treatmentEndEvent(const QString &state)
-{
-    if (state == QLatin1String("Treatment_Recirculate"))
-        return QStringLiteral("T_RC_2_Posttx");
-    if (state == QLatin1String("Treatment_Rinseback"))
-        return QStringLiteral("T_RB_2_Posttx");
-    if (state == QLatin1String("Treatment_End"))
-        return QStringLiteral("T_TE_2_RB");
-    if (state == QLatin1String("Treatment_Pause"))
-        return QStringLiteral("T_TP_2_RB");
-    return QString();
 }
 
 } // namespace
@@ -95,7 +85,7 @@ void StateController::handleAlarmUserAction(StepExit &exit, bool isFromTxPause)
         break;
     case ALARM_USER_ACTION_END_TREATMENT:
         openUIConfirmation(GENERIC_CONFIRM_ID_TREATMENT_END);
-        exit.setEvent(QStringLiteral("T_TP_2_RB"));
+        exit.setEvent(Chart::Event::T_TP_2_RB);
         break;
     case ALARM_USER_ACTION_ACK:
         clearAlarm();
@@ -116,7 +106,7 @@ void StateController::resumeFromAlarm(StepExit &exit, bool isFromTxPause)
     if (isFromTxPause && _treatmentStatus.bicartAction == DRY_BICART_ACTION_DONE) {
         setDialysisSubState(DIALYSIS_UF_STATE);
         _treatmentSubStates.txState = TREAT_DIALYSIS_STATE;
-        exit.leave(QStringLiteral("T_TP_2_Tx"));
+        exit.leave(Chart::Event::T_TP_2_Tx);
     }
     clearAlarm();
 }
@@ -126,7 +116,7 @@ void StateController::handleTriggeredAlarmsToTxPause(StepExit &exit)
     const Alarm_List alarm = _treatmentStatus.activeTopAlarm;
     if (alarm == ALARM_ID_NO_ALARM || !_alarmTriggerSpecs.value(alarm).pausesTreatment)
         return;
-    exit.leave(QStringLiteral("T_Tx_2_TP"));
+    exit.leave(Chart::Event::T_Tx_2_TP);
     _treatmentStatus.requestTreatmentReset = false;
 }
 
@@ -244,7 +234,7 @@ void StateController::seqProportioningBicarb(StepExit &exit)
     status.triggerAlarmTimeoutCtr = _elapsedTimeCtr;
     setDialysisSubState(DIALYSIS_UF_STATE);
     _treatmentSubStates.txState = TREAT_DIALYSIS_STATE;
-    exit.leave(QStringLiteral("T_TP_2_Tx"));
+    exit.leave(Chart::Event::T_TP_2_Tx);
     status.txPauseSeqAlarmState = SEQ_ALARM_LOW_VENOUS;
 }
 
@@ -268,7 +258,7 @@ void StateController::seqLowVenous()
 void StateController::handleSendUIConfirmationMessage(Generic_Confirm_Id confirmID, Generic_Confirm_Command confirmCmd,
                                                       Reject_Reasons rejectReason)
 {
-    qDebug().noquote() << "Sneding" << int(confirmID);
+    qCDebug(simulatorTrace).noquote() << "Sneding" << int(confirmID);
     if (confirmCmd == GENERIC_CONFIRM_CMD_REQUEST_OPEN) {
         Generic_Msg_Status &confirmation = _uiConfirmMessages[confirmID];
         confirmation.startTimeMS = currentTimeMS();
@@ -304,11 +294,11 @@ void StateController::takeUIConfirmAnswer(Generic_Confirm_Id confirmID, Confirma
     if (confirmation == _uiConfirmMessages.end() ||
         confirmation->confirmStatus != CONFIRMATION_REQUEST_STATUS_PENDING || !isAnswer(answer)) {
         // A stray, repeated or late answer must never act.
-        qDebug().noquote() << "Confirm dropped" << int(confirmID) << int(answer);
+        qCDebug(simulatorTrace).noquote() << "Confirm dropped" << int(confirmID) << int(answer);
         return;
     }
     confirmation->confirmStatus = answer;
-    qDebug().noquote() << "New Message Confirm" << int(confirmID) << int(answer);
+    qCDebug(simulatorTrace).noquote() << "New Message Confirm" << int(confirmID) << int(answer);
 }
 
 void StateController::handleUIConfirmMessage(Generic_Confirm_Id confirmID, StepExit &exit)
@@ -318,7 +308,7 @@ void StateController::handleUIConfirmMessage(Generic_Confirm_Id confirmID, StepE
         return;
     if (hasUIConfirmMessageTimedout(confirmID)) {
         handleSendUIConfirmationMessage(confirmID, GENERIC_CONFIRM_CMD_TIMEOUT_CLOSE, REQUEST_REJECT_REASON_NONE);
-        qDebug().noquote() << "Message Timeout";
+        qCDebug(simulatorTrace).noquote() << "Message Timeout";
         return;
     }
     const Confirmation_Status status = confirmation->confirmStatus;
@@ -339,7 +329,7 @@ void StateController::closeRejectedUIConfirmation(Generic_Confirm_Id confirmID)
     // The UI closes a rejected dialog on the accept-close command.
     _uiConfirmMessages[confirmID].confirmStatus = CONFIRMATION_REQUEST_STATUS_UNUSED;
     handleSendUIConfirmationMessage(confirmID, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE, REQUEST_REJECT_REASON_NONE);
-    qDebug().noquote() << "Reject";
+    qCDebug(simulatorTrace).noquote() << "Reject";
 }
 
 void StateController::actOnTreatmentEndConfirmation(StepExit &exit)
@@ -350,7 +340,7 @@ void StateController::actOnTreatmentEndConfirmation(StepExit &exit)
         exit.setEvent(event);
     _uiConfirmMessages[GENERIC_CONFIRM_ID_TREATMENT_END].confirmStatus = CONFIRMATION_REQUEST_STATUS_UNUSED;
     exit.leave(_treatmentStatus.stateTransitionEvent);
-    qDebug().noquote() << "Event" << state << event << _rarAroz.activeStateNames();
+    qCDebug(simulatorTrace).noquote() << "Event" << state << event << _rarAroz.activeStateNames();
     handleSendUIConfirmationMessage(GENERIC_CONFIRM_ID_TREATMENT_END, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE,
                                     REQUEST_REJECT_REASON_NONE);
     clearAlarm();
@@ -360,9 +350,9 @@ void StateController::actOnRinsebackConfirmation(Generic_Confirm_Id confirmID, S
 {
     handleSendUIConfirmationMessage(confirmID, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE, REQUEST_REJECT_REASON_NONE);
     // Rinseback is reached from the end of the treatment as from a pause.
-    const bool fromTreatmentEnd = getActiveStateName() == QLatin1String("Treatment_End");
+    const bool fromTreatmentEnd = getActiveStateName() == Chart::State::Treatment_End;
     _uiConfirmMessages[confirmID].confirmStatus = CONFIRMATION_REQUEST_STATUS_UNUSED;
-    exit.leave(fromTreatmentEnd ? QStringLiteral("T_TE_2_RB") : QStringLiteral("T_TP_2_RB"));
+    exit.leave(fromTreatmentEnd ? Chart::Event::T_TE_2_RB : Chart::Event::T_TP_2_RB);
     clearAlarm();
 }
 

@@ -4,6 +4,7 @@
 
 #include "NumericGuards.h"
 #include "PayloadReader.h"
+#include "SimulatorTrace.h"
 
 // Hemodiafiltration: substitution fluid at a rate bounded by a fraction of
 // the blood flow, added every 40 running ticks until the prescribed volume
@@ -53,7 +54,7 @@ float StateController::handleHDFCheckRate(float proposedRateMLPM, bool initRate)
     const float maxRate = boundedRate(hdf.hdfMaxFiltrationFraction * float(_treatmentParams.bloodFlowRateMLPM) -
                                       _treatmentStatus.presUFRateMLPM);
     const float rate = proposedRateMLPM < hdf.hdfCurrentRateMLPM ? maxRate : hdf.hdfCurrentRateMLPM;
-    qDebug().noquote() << "HDF rate" << maxRate << rate;
+    qCDebug(simulatorTrace).noquote() << "HDF rate" << maxRate << rate;
     return rate;
 }
 
@@ -82,7 +83,7 @@ void StateController::handleHDFRunningStep()
         // The rate is recomputed from scratch at the next start.
         hdf.hdfCurrentRateMLPM = 0.0f;
         hdf.hdfControlState = TD_HDF_PAUSED;
-        qDebug().noquote() << "Pause";
+        qCDebug(simulatorTrace).noquote() << "Pause";
         return;
     }
     ++hdf.hdfControlTimeCtr;
@@ -91,10 +92,10 @@ void StateController::handleHDFRunningStep()
     if (double(hdf.hdfManualRateMLPM) <= kHDFManualRateEpsilon)
         hdf.hdfCurrentRateMLPM = handleHDFCheckRate(hdf.hdfCurrentRateMLPM, false);
     hdf.hdfCurrentVolumeML += hdf.hdfCurrentRateMLPM * kHDFStepMinutes;
-    qDebug().noquote() << "ALL" << int(hdf.hdfControlState) << hdf.hdfCurrentVolumeML
+    qCDebug(simulatorTrace).noquote() << "ALL" << int(hdf.hdfControlState) << hdf.hdfCurrentVolumeML
                        << hdf.hdfHasMaxVolumeBeenReached << hdf.hdfIsRequested << kHDFControlTicks;
     if (hdf.hdfCurrentVolumeML > _treatmentParams.hdfSubstitutionFluidVolumeL * 1000.0f) {
-        qDebug().noquote() << "volume HDF";
+        qCDebug(simulatorTrace).noquote() << "volume HDF";
         hdf.hdfHasMaxVolumeBeenReached = true;
         hdf.hdfCurrentRateMLPM = 0.0f;
         hdf.hdfControlState = TD_HDF_PAUSED;

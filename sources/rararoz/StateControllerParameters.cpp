@@ -3,6 +3,7 @@
 #include <QDebug>
 
 #include "PayloadReader.h"
+#include "SimulatorTrace.h"
 
 // The prescription, the initiation of a treatment and the tubing set.
 
@@ -86,7 +87,7 @@ void StateController::handleSetupTubingSetConnectionsRequestMessage()
 {
     if (!_treatmentRcvdMessages.take(Can::ID_UI_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RQST))
         return;
-    qDebug().noquote() << "D6";
+    qCDebug(simulatorTrace).noquote() << "D6";
     handleUIResponseMessage(Can::ID_TD_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RESP, 1);
 }
 

@@ -1,5 +1,6 @@
 #include "StateController.h"
 
+#include "ChartNames.h"
 #include "PayloadReader.h"
 
 // Patient disconnection, disposables removal and the dry bicarbonate
@@ -67,7 +68,7 @@ void StateController::handleDryBicartBroadcastData(Broadcast_Type BCType)
     if (!_gates.dryBicart.isDue(BCType))
         return;
     // Post_Tx never shows the cartridge dialog.
-    if (getActiveStateName() == QLatin1String("Post_Tx"))
+    if (getActiveStateName() == Chart::State::Post_Tx)
         status.bicartShowDialog = 0;
     queueBroadcast({int(Can::ID_TD_DRY_BICART_DISCONNECT_DATA), int(Can::eChlid_TD_Sync), status.bicartShowDialog,
                     status.bicartTotal, quint32(status.bicartProgress), status.bicartDrainInProgress,

@@ -1,5 +1,6 @@
 #include "StateController.h"
 
+#include "ChartNames.h"
 #include "PayloadReader.h"
 #include "TickTime.h"
 #include "UserActionVerdict.h"
@@ -115,7 +116,7 @@ void StateController::handleTreatmentEndRequestMessage(StepExit &exit)
 {
     if (!_treatmentRcvdMessages.take(Can::ID_TD_END_TREATMENT_RQST))
         return;
-    exit.leave(QStringLiteral("T_TE_2_RB"));
+    exit.leave(Chart::Event::T_TE_2_RB);
     handleUIResponseMessage(Can::ID_TD_END_TREATMENT_RESP, 1);
 }
 

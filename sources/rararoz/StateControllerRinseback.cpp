@@ -1,6 +1,7 @@
 #include "StateController.h"
 
 #include "PayloadReader.h"
+#include "RinsebackActions.h"
 #include "TickTime.h"
 #include "UserActionVerdict.h"
 
@@ -10,64 +11,12 @@
 namespace {
 
 constexpr quint32 kRinsebackStartFlowMLPM = 200;
-constexpr qint64 kRinsebackMinFlowMLPM = 100;
-constexpr qint64 kRinsebackMaxFlowMLPM = 500;
-constexpr qint64 kRinsebackFlowStepMLPM = 10;
 constexpr quint32 kRinsebackTimeoutS = 300;
 constexpr quint64 kRinsebackTimeoutMS = quint64(kRinsebackTimeoutS) * 1000;
 constexpr float kAdditionalVolumeML = 50.0f;
 constexpr quint64 kAdditionalRunMS = 25000;
 // mL/min over one tick.
 constexpr double kTicksPerMinute = 600.0;
-
-// A change of the flow by step: out of range is told before a wrong state.
-UserActionVerdict changeFlow(quint32 &flowMLPM, Rinseback_States state, qint64 step)
-{
-    const qint64 flow = qint64(flowMLPM) + step;
-    if (flow > kRinsebackMaxFlowMLPM || flow < kRinsebackMinFlowMLPM)
-        return UserActionVerdict::rejected(REQUEST_REJECT_REASON_PARAM_OUT_OF_RANGE);
-    if (state != RINSEBACK_RUN_STATE)
-        return UserActionVerdict::rejected(REQUEST_REJECT_REASON_ACTION_DISABLED_IN_CURRENT_STATE);
-    flowMLPM = quint32(flow);
-    return UserActionVerdict::accepted();
-}
-
-UserActionVerdict requestRecirculation(Treatment_Status_Vars &status, Rinseback_States state)
-{
-    if (status.isTreatmentComplete)
-        return UserActionVerdict::rejected(REQUEST_REJECT_REASON_TREATMENT_IS_COMPLETED);
-    if (state != RINSEBACK_STOP_STATE)
-        return UserActionVerdict::rejected(REQUEST_REJECT_REASON_ACTION_DISABLED_IN_CURRENT_STATE);
-    status.hasRecircBeenRequested = true;
-    return UserActionVerdict::accepted();
-}
-
-// Every action but ending the treatment, which opens a confirmation.
-UserActionVerdict carryOut(Requested_Rinseback_User_Actions action, Treatment_Status_Vars &status,
-                           Rinseback_States &state)
-{
-    using Verdict = UserActionVerdict;
-    switch (action) {
-    case REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_START:
-        return Verdict::move(state, RINSEBACK_STOP_INIT_STATE, RINSEBACK_RUN_STATE);
-    case REQUESTED_USER_ACTION_RINSEBACK_INCREASE_RATE:
-        return changeFlow(status.rinsebackFlowMLPM, state, kRinsebackFlowStepMLPM);
-    case REQUESTED_USER_ACTION_RINSEBACK_DECREASE_RATE:
-        return changeFlow(status.rinsebackFlowMLPM, state, -kRinsebackFlowStepMLPM);
-    case REQUESTED_USER_ACTION_RINSEBACK_PAUSE:
-        return Verdict::move(state, RINSEBACK_RUN_STATE, RINSEBACK_PAUSED_STATE);
-    case REQUESTED_USER_ACTION_RINSEBACK_RESUME:
-        return Verdict::move(state, RINSEBACK_PAUSED_STATE, RINSEBACK_RUN_STATE);
-    case REQUESTED_USER_ACTION_RINSEBACK_ADDITIONAL:
-        return Verdict::move(state, RINSEBACK_STOP_STATE, RINSEBACK_RUN_ADDITIONAL_STATE);
-    case REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_RECIRCULATE:
-        return requestRecirculation(status, state);
-    case REQUESTED_USER_ACTION_RINSEBACK_END_TREATMENT:
-    case REQUESTED_USER_ACTION_RINSEBACK_BACK_TO_TREATMENT:
-        break;
-    }
-    return Verdict::passedOver();
-}
 
 } // namespace
 
@@ -92,7 +41,7 @@ void StateController::handleRinsebackRequestMessage()
     const UserActionVerdict verdict =
         UserActionVerdict::unlessAlarmActive(_treatmentStatus.activeTopAlarm, [this, action] {
             if (action != REQUESTED_USER_ACTION_RINSEBACK_END_TREATMENT)
-                return carryOut(action, _treatmentStatus, _treatmentSubStates.rinsebackState);
+                return RinsebackActions::carryOut(action, _treatmentStatus, _treatmentSubStates.rinsebackState);
             openUIConfirmation(GENERIC_CONFIRM_ID_TREATMENT_END);
             return UserActionVerdict::accepted();
         });

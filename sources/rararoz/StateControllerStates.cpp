@@ -2,6 +2,9 @@
 
 #include <QDebug>
 
+#include "ChartNames.h"
+#include "SimulatorTrace.h"
+
 // The nine chart states. Each state's handler runs, on each call while the
 // state is active, its entry step, its per-tick step or its exit step; the
 // handlers each step calls, and their order, make up the state.
@@ -71,7 +74,7 @@ void StateController::standbyEntry(StepExit & /*exit*/)
     _treatmentSubStates.txState = TREAT_START_STATE;
     handleTreatmentStatesBroadcastData(BC_IMMEDIATELY);
     triggerAnAlarm(ALARM_ID_NO_ALARM, -999);
-    qDebug().noquote() << "Standby on entry";
+    qCDebug(simulatorTrace).noquote() << "Standby on entry";
 }
 
 void StateController::standbyStep(StepExit &exit)
@@ -83,11 +86,11 @@ void StateController::standbyStep(StepExit &exit)
     if (command >= CMD_PRE_TX && command <= CMD_DISINFECTION) {
         const auto row = _transitionEventsFromStandby.constFind(command);
         if (row == _transitionEventsFromStandby.constEnd()) {
-            qDebug().noquote() << "Cmd does not exist" << int(command);
+            qCDebug(simulatorTrace).noquote() << "Cmd does not exist" << int(command);
             _treatmentStatus.userCmd = CMD_NONE;
             return;
         }
-        qDebug().noquote() << "Submit event" << row->event << row->opMode;
+        qCDebug(simulatorTrace).noquote() << "Submit event" << row->event << row->opMode;
         // Standby is where the demo menu's command is carried out.
         exit.leaveForDemoMenu(row->event);
         handleTDOpModeTransitionBroadcastData(Can::TD_OP_MODE(row->opMode), 0, BC_IMMEDIATELY);
@@ -98,7 +101,7 @@ void StateController::standbyStep(StepExit &exit)
 
 void StateController::standbyExit()
 {
-    qDebug().noquote() << "Standby in exit";
+    qCDebug(simulatorTrace).noquote() << "Standby in exit";
 }
 
 // Pre_Tx ----------------------------------------------------------------
@@ -106,7 +109,7 @@ void StateController::standbyExit()
 void StateController::preTxEntry(StepExit & /*exit*/)
 {
     handleTDOpModeTransitionBroadcastData(Can::MODE_PRET, 0, BC_IMMEDIATELY);
-    qDebug().noquote() << "PreTx on entry";
+    qCDebug(simulatorTrace).noquote() << "PreTx on entry";
 }
 
 void StateController::preTxStep(StepExit &exit)
@@ -123,13 +126,13 @@ void StateController::preTxStep(StepExit &exit)
         setTreatmentParametersFromUI(*parameters);
     if (_treatmentRcvdMessages.take(Can::ID_UI_ADJUST_START_TREATMENT_RQST)) {
         handleUIResponseMessage(Can::ID_TD_ADJUST_START_TREATMENT_RESP, 1);
-        exit.leave(QStringLiteral("T_Pretx_2_BP"));
+        exit.leave(Chart::Event::T_Pretx_2_BP);
     }
 }
 
 void StateController::preTxExit()
 {
-    qDebug().noquote() << "PreTx in exit";
+    qCDebug(simulatorTrace).noquote() << "PreTx in exit";
 }
 
 // Blood_Prime -----------------------------------------------------------
@@ -147,7 +150,7 @@ void StateController::bloodPrimeEntry(StepExit & /*exit*/)
     _treatmentSubStates.txState = TREAT_BLOOD_PRIME_STATE;
     handleTreatmentStatesBroadcastData(BC_IMMEDIATELY);
     _bloodPrimeVars.rampStepML = handleBloodPrimeGetRampStepML();
-    qDebug().noquote() << "Blood prime on entry";
+    qCDebug(simulatorTrace).noquote() << "Blood prime on entry";
 }
 
 void StateController::bloodPrimeStep(StepExit &exit)
@@ -176,15 +179,15 @@ void StateController::bloodPrimeStep(StepExit &exit)
     handleTreatmentSetpointsBroadcastData(prime.currBloodFlowMLPM, _treatmentParams.dialysateFlowRateMLPM,
                                           _treatmentParams.dialysateTemperatureC, BC_IMMEDIATELY);
     if (double(prime.accumBloodVolML) > kBloodPrimeTargetML) {
-        exit.leave(QStringLiteral("T_BP_2_Tx"));
+        exit.leave(Chart::Event::T_BP_2_Tx);
         handleBloodPrimeBroadcastData(prime.accumBloodVolML, 0, 0, BC_IMMEDIATELY);
-        qDebug().noquote() << "Vol" << prime.accumBloodVolML;
+        qCDebug(simulatorTrace).noquote() << "Vol" << prime.accumBloodVolML;
     }
 }
 
 void StateController::bloodPrimeExit()
 {
-    qDebug().noquote() << "Blood prime on exit";
+    qCDebug(simulatorTrace).noquote() << "Blood prime on exit";
 }
 
 // Treatment -------------------------------------------------------------
@@ -207,7 +210,7 @@ void StateController::treatmentEntry(StepExit & /*exit*/)
     if (_treatmentStatus.requestTreatmentReset)
         initializeTreatmentTimeAndUltrafiltration();
     handleTreatmentSettingBroadcastData(BC_IMMEDIATELY);
-    qDebug().noquote() << "Tx on entry";
+    qCDebug(simulatorTrace).noquote() << "Tx on entry";
 }
 
 void StateController::treatmentStep(StepExit &exit)
@@ -251,17 +254,17 @@ void StateController::treatmentStep(StepExit &exit)
 
     if (_treatmentStatus.treatmentElapsedTimeMS / 1000 > prescribedTreatmentS()) {
         _treatmentStatus.isTreatmentComplete = true;
-        exit.leave(QStringLiteral("T_Tx_2_TE"));
+        exit.leave(Chart::Event::T_Tx_2_TE);
     }
 }
 
 void StateController::treatmentExit()
 {
-    qDebug().noquote() << "Tx  in exit";
+    qCDebug(simulatorTrace).noquote() << "Tx  in exit";
     // A stop from the demo menu pauses the treatment instead of leaving it.
     if (_treatmentStatus.userCmd == CMD_TX_STOP) {
         triggerAnAlarm(ALARM_ID_TD_TREATMENT_STOPPED_BY_USER, -999);
-        _treatmentStatus.stateTransitionEvent = QStringLiteral("T_Tx_2_TP");
+        _treatmentStatus.stateTransitionEvent = Chart::Event::T_Tx_2_TP;
         _treatmentStatus.requestTreatmentReset = false;
         _treatmentStatus.userCmd = CMD_NONE;
     }
@@ -277,7 +280,7 @@ void StateController::treatmentPauseEntry(StepExit & /*exit*/)
     _treatmentSubStates.txState = TREAT_PAUSED_STATE;
     handleTDOpModeTransitionBroadcastData(Can::MODE_TREA, 0, BC_IMMEDIATELY);
     handleTreatmentStatesBroadcastData(BC_IMMEDIATELY);
-    qDebug().noquote() << "Tx pause on entry";
+    qCDebug(simulatorTrace).noquote() << "Tx pause on entry";
 }
 
 void StateController::treatmentPauseStep(StepExit &exit)
@@ -306,7 +309,7 @@ void StateController::treatmentPauseStep(StepExit &exit)
 
 void StateController::treatmentPauseExit()
 {
-    qDebug().noquote() << "Tx pasue in exit";
+    qCDebug(simulatorTrace).noquote() << "Tx pasue in exit";
     handleSignalInitiatePressureStabilization(USE_NORMAL_STABILIZATION_PERIOD);
 }
 
@@ -323,7 +326,7 @@ void StateController::treatmentRinsebackEntry(StepExit & /*exit*/)
     initializeRinseback();
     handleTreatmentStatesBroadcastData(BC_IMMEDIATELY);
     handleRinsebackBroadcastData(BC_IMMEDIATELY);
-    qDebug().noquote() << "Tx rinseback on entry";
+    qCDebug(simulatorTrace).noquote() << "Tx rinseback on entry";
 }
 
 void StateController::treatmentRinsebackStep(StepExit &exit)
@@ -343,12 +346,12 @@ void StateController::treatmentRinsebackStep(StepExit &exit)
     handleAlarmUserAction(exit, false);
     handleUIConfirmMessage(GENERIC_CONFIRM_ID_TREATMENT_END, exit);
     if (_treatmentStatus.hasRecircBeenRequested)
-        exit.leave(QStringLiteral("T_RB_2_RC"));
+        exit.leave(Chart::Event::T_RB_2_RC);
 }
 
 void StateController::treatmentRinsebackExit()
 {
-    qDebug().noquote() << "Tx rinseback in exit";
+    qCDebug(simulatorTrace).noquote() << "Tx rinseback in exit";
 }
 
 // Treatment_Recirculate -------------------------------------------------
@@ -363,7 +366,7 @@ void StateController::treatmentRecirculateEntry(StepExit & /*exit*/)
     handleTDOpModeTransitionBroadcastData(Can::MODE_TREA, 0, BC_IMMEDIATELY);
     handleTreatmentStatesBroadcastData(BC_IMMEDIATELY);
     handleRecircBroadcastData(BC_IMMEDIATELY);
-    qDebug().noquote() << "Tx recirc on entry";
+    qCDebug(simulatorTrace).noquote() << "Tx recirc on entry";
 }
 
 void StateController::treatmentRecirculateStep(StepExit &exit)
@@ -382,12 +385,12 @@ void StateController::treatmentRecirculateStep(StepExit &exit)
     handleVitalsDataRquest();
     handleTDWaterSampleResultRequest();
     if (_treatmentStatus.hasResumeTxBeenRequested)
-        exit.leave(QStringLiteral("T_RC_2_BP"));
+        exit.leave(Chart::Event::T_RC_2_BP);
 }
 
 void StateController::treatmentRecirculateExit()
 {
-    qDebug().noquote() << "Tx recirc in exit";
+    qCDebug(simulatorTrace).noquote() << "Tx recirc in exit";
 }
 
 // Treatment_End ---------------------------------------------------------
@@ -403,7 +406,7 @@ void StateController::treatmentEndEntry(StepExit & /*exit*/)
     _treatmentStatus.treatmentEndTimeoutAlarmCtr = _elapsedTimeCtr;
     handleTDOpModeTransitionBroadcastData(Can::MODE_TREA, 0, BC_IMMEDIATELY);
     handleTreatmentStatesBroadcastData(BC_IMMEDIATELY);
-    qDebug().noquote() << "Tx End on entry";
+    qCDebug(simulatorTrace).noquote() << "Tx End on entry";
 }
 
 void StateController::treatmentEndStep(StepExit &exit)
@@ -430,7 +433,7 @@ void StateController::treatmentEndStep(StepExit &exit)
 
 void StateController::treatmentEndExit()
 {
-    qDebug().noquote() << "Tx in exit";
+    qCDebug(simulatorTrace).noquote() << "Tx in exit";
 }
 
 // Post_Tx ---------------------------------------------------------------
@@ -443,7 +446,7 @@ void StateController::postTxEntry(StepExit &exit)
     handleBackToStandbyEvent(exit);
     handleTDOpModeTransitionBroadcastData(Can::MODE_POST, 0, BC_DELAYED);
     handleTreatmentStatesBroadcastData(BC_IMMEDIATELY);
-    qDebug().noquote() << "Post Tx on entry";
+    qCDebug(simulatorTrace).noquote() << "Post Tx on entry";
 }
 
 void StateController::postTxStep(StepExit &exit)
@@ -461,5 +464,5 @@ void StateController::postTxStep(StepExit &exit)
 
 void StateController::postTxExit()
 {
-    qDebug().noquote() << "Post Tx on exit";
+    qCDebug(simulatorTrace).noquote() << "Post Tx on exit";
 }

@@ -4,54 +4,25 @@
 
 #include "NumericGuards.h"
 #include "PayloadReader.h"
-#include "TreatmentLimits.h"
+#include "SimulatorTrace.h"
+#include "TreatmentTimeRules.h"
 
 // Treatment time, ultrafiltration (UF) and the treatment states broadcast.
 // A UF volume or duration change is validated first and takes effect only
 // when the UI confirms exactly what was validated.
 
 using NumericGuards::finiteOrZero;
+using TreatmentTimeRules::rateLHRFromMLPM;
+using TreatmentTimeRules::rateMatches;
+using TreatmentTimeRules::rateMLPMFromLHR;
+using TreatmentTimeRules::roundedToCents;
+using TreatmentTimeRules::volumeMatches;
 
 namespace {
 
 constexpr quint32 kUFPauseCommand = 0;
-constexpr quint32 kLastTooShortDurationMin = kMinTreatmentDurationMin - 1;
-constexpr double kConfirmationTolerance = 1e-8;
 constexpr float kMSPerMinute = 60000.0f;
 constexpr float kMSPerHour = 3600000.0f;
-
-// The rate the UI echoes for a confirmation is the validated one rounded
-// to two decimals. Validated rates are small; anything else has no rounding.
-double roundedToCents(float rateLHR)
-{
-    const double scaled = double(rateLHR) * 100.0;
-    if (!(qAbs(scaled) < 1e9))
-        return 0.0;
-    return qRound(scaled) / 100.0;
-}
-
-// The echoed rate is an F32: the rounded rate is narrowed to a float too
-// before the two are compared, or no two-decimal rate would ever match.
-bool rateMatches(float requestedLHR, float validatedLHR, float &difference)
-{
-    difference = qAbs(requestedLHR - float(roundedToCents(validatedLHR)));
-    return double(difference) < kConfirmationTolerance;
-}
-
-bool volumeMatches(float requestedL, float validatedL)
-{
-    return double(qAbs(requestedL - validatedL)) < kConfirmationTolerance;
-}
-
-float rateLHRFromMLPM(float rateMLPM)
-{
-    return rateMLPM * 60.0f / 1000.0f;
-}
-
-float rateMLPMFromLHR(float rateLHR)
-{
-    return rateLHR * 1000.0f / 60.0f;
-}
 
 } // namespace
 
@@ -127,23 +98,17 @@ void StateController::handleUltrafiltrationVolumeChangeValidation()
 
 Reject_Reasons StateController::validateUFVolume(float volumeL, float &rateLHR) const
 {
-    const float elapsedMin = elapsedTreatmentMin();
-    const float removedML = removedUFVolumeML();
-    const float durationMin = float(_treatmentParams.treatmentDurationMin);
-    const float volumeML = volumeL * 1000.0f;
-    qDebug().noquote() << "UF CLAC" << elapsedMin << removedML << _treatmentParams.treatmentDurationMin << volumeL
-                       << volumeML;
-    // Written so that NaN fails every check it meets.
-    if (!(volumeL >= 0.0f && volumeL <= kMaxUFVolumeL) || !(volumeML > removedML))
-        return REQUEST_REJECT_REASON_UF_VOLUME_OUT_OF_RANGE;
-    if (!(durationMin > elapsedMin))
-        return REQUEST_REJECT_REASON_TREATMENT_TIME_LESS_THAN_CURRENT;
-    const float rateMLPM = (volumeML - removedML) / (durationMin - elapsedMin);
-    rateLHR = rateLHRFromMLPM(rateMLPM);
-    qDebug().noquote() << "UF" << volumeML - removedML << durationMin - elapsedMin << rateMLPM;
-    if (!(double(rateMLPM) <= kMaxUFRateMLPM))
-        return REQUEST_REJECT_REASON_UF_RATE_OUT_OF_RANGE;
-    return REQUEST_REJECT_REASON_NONE;
+    const TreatmentTimeRules::Progress progress{elapsedTreatmentMin(), removedUFVolumeML(),
+                                                _treatmentParams.treatmentDurationMin};
+    qCDebug(simulatorTrace).noquote() << "UF CLAC" << progress.elapsedMin << progress.removedML
+                                      << progress.durationMin << volumeL << volumeL * 1000.0f;
+    const TreatmentTimeRules::UFRate rate = TreatmentTimeRules::forUFVolume(progress, volumeL);
+    if (rate.isKnown()) {
+        rateLHR = rate.rateLHR;
+        qCDebug(simulatorTrace).noquote() << "UF" << volumeL * 1000.0f - progress.removedML
+                                          << float(progress.durationMin) - progress.elapsedMin << rate.rateMLPM;
+    }
+    return rate.reason;
 }
 
 void StateController::handleUltrafiltrationVolumeChangeConfirm()
@@ -158,7 +123,7 @@ void StateController::handleUltrafiltrationVolumeChangeConfirm()
     float rateDifference = 0.0f;
     const bool isVolumeMatching = volumeMatches(volumeL, status.validateUFVolGoalL);
     const bool isRateMatching = rateMatches(rateLHR, status.validateUFRateLHR, rateDifference);
-    qDebug().noquote() << "UF CONFI" << roundedToCents(status.validateUFRateLHR) << volumeL << rateLHR
+    qCDebug(simulatorTrace).noquote() << "UF CONFI" << roundedToCents(status.validateUFRateLHR) << volumeL << rateLHR
                        << isVolumeMatching << isRateMatching << rateDifference;
     Reject_Reasons reason = REQUEST_REJECT_REASON_NONE;
     if (!status.validateUFVolReceived)
@@ -202,24 +167,21 @@ void StateController::handleTreatmentTimeChangeValidation()
 
 Reject_Reasons StateController::validateTreatmentDuration(quint32 durationMin, Duration_Change &change) const
 {
+    const TreatmentTimeRules::Progress progress{elapsedTreatmentMin(), removedUFVolumeML(),
+                                                _treatmentParams.treatmentDurationMin};
     const float ufVolumeML = _treatmentParams.ufVolumeL * 1000.0f;
-    const float elapsedMin = elapsedTreatmentMin();
-    const float removedML = removedUFVolumeML();
-    float remainingML = ufVolumeML - removedML;
-    qDebug().noquote() << "Tx Dur1" << ufVolumeML << elapsedMin << removedML << remainingML << durationMin;
-    if (durationMin <= kLastTooShortDurationMin || durationMin > kMaxTreatmentDurationMin)
-        return REQUEST_REJECT_REASON_TREATMENT_TIME_OUT_OF_RANGE;
-    if (!(elapsedMin < float(durationMin)))
-        return REQUEST_REJECT_REASON_TREATMENT_TIME_LESS_THAN_CURRENT;
-    if (remainingML < 0.0f)
-        remainingML = 0.0f;
-    const float rateMLPM = remainingML / (float(durationMin) - elapsedMin);
-    change.ufVolumeL = ufVolumeML / 1000.0f;
-    change.rateLHR = rateLHRFromMLPM(rateMLPM);
-    if (!(double(rateMLPM) <= kMaxUFRateMLPM))
-        return REQUEST_REJECT_REASON_UF_RATE_OUT_OF_RANGE;
+    qCDebug(simulatorTrace).noquote() << "Tx Dur1" << ufVolumeML << progress.elapsedMin << progress.removedML
+                                      << ufVolumeML - progress.removedML << durationMin;
+    const TreatmentTimeRules::UFRate rate =
+        TreatmentTimeRules::forDuration(progress, _treatmentParams.ufVolumeL, durationMin);
+    if (rate.isKnown()) {
+        change.ufVolumeL = rate.ufVolumeL;
+        change.rateLHR = rate.rateLHR;
+    }
+    if (rate.reason != REQUEST_REJECT_REASON_NONE)
+        return rate.reason;
     change.heparinMin = heparinDurationFor(durationMin);
-    qDebug().noquote() << "Tx Dur2" << durationMin << change.heparinMin << change.rateLHR;
+    qCDebug(simulatorTrace).noquote() << "Tx Dur2" << durationMin << change.heparinMin << change.rateLHR;
     return REQUEST_REJECT_REASON_NONE;
 }
 
@@ -231,10 +193,10 @@ quint32 StateController::heparinDurationFor(quint32 durationMin) const
     quint32 withoutHeparinMin = 0;
     if (currentMin > heparinMin) {
         withoutHeparinMin = currentMin - heparinMin;
-        qDebug().noquote() << "Here" << currentMin << heparinMin;
+        qCDebug(simulatorTrace).noquote() << "Here" << currentMin << heparinMin;
     }
     const quint32 newHeparinMin = NumericGuards::flooredDifference(durationMin, withoutHeparinMin);
-    qDebug().noquote() << "Hep time" << newHeparinMin;
+    qCDebug(simulatorTrace).noquote() << "Hep time" << newHeparinMin;
     return newHeparinMin;
 }
 
@@ -251,7 +213,7 @@ void StateController::handleTreatmentTimeChangeConfirm()
     float rateDifference = 0.0f;
     const bool isMatching = durationMin == status.validateTxDurMin && heparinMin == status.validateHepDurMin &&
                             rateMatches(rateLHR, status.validateUFRateLHR, rateDifference);
-    qDebug().noquote() << "Tx Dur Confirm" << durationMin << heparinMin << rateLHR << isMatching << rateDifference;
+    qCDebug(simulatorTrace).noquote() << "Tx Dur Confirm" << durationMin << heparinMin << rateLHR << isMatching << rateDifference;
     Reject_Reasons reason = REQUEST_REJECT_REASON_NONE;
     if (!status.validateTxDurReceived)
         reason = REQUEST_REJECT_REASON_CONFIRMATION_NOT_EXPECTED;

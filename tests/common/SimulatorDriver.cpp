@@ -4,6 +4,7 @@
 #include <QtNumeric>
 
 #include "ApplicationController.h"
+#include "ChartNames.h"
 #include "StateController.h"
 #include "format.h"
 #include "types.h"
@@ -81,20 +82,20 @@ bool SimulatorDriver::startTreatment(const Prescription &prescription, Messages 
     if (state().isEmpty())
         tick();
     request(Can::ID_INITIATE_TREATMENT, u32(1));
-    if (!tickUntilState(QStringLiteral("Pre_Tx")))
+    if (!tickUntilState(Chart::State::Pre_Tx))
         return false;
     request(Can::ID_UI_TREATMENT_PARAMS_TO_VALIDATE, prescription.bytes());
     tick();
     requestWithoutPayload(Can::ID_UI_ADJUST_START_TREATMENT_RQST);
-    if (!tickUntilState(QStringLiteral("Blood_Prime")))
+    if (!tickUntilState(Chart::State::Blood_Prime))
         return false;
     // The blood prime runs until its volume is in.
-    if (!tickUntilState(QStringLiteral("Treatment"), 5000))
+    if (!tickUntilState(Chart::State::Treatment, 5000))
         return false;
     const Messages entered = tick();
     if (sent)
         sent->append(entered);
-    return state() == QStringLiteral("Treatment");
+    return state() == Chart::State::Treatment;
 }
 
 QByteArray Prescription::bytes() const
@@ -214,11 +215,11 @@ void SimulatorDriver::addDemoMenuStateRows()
 {
     QTest::addColumn<int>("command");
     QTest::addColumn<QString>("state");
-    QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << "Pre_Tx";
-    QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << "Blood_Prime";
-    QTest::newRow("Treatment") << int(CMD_MAIN_TX) << "Treatment";
-    QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << "Treatment_Rinseback";
-    QTest::newRow("Treatment_Recirculate") << int(CMD_RICIRCULATE) << "Treatment_Recirculate";
-    QTest::newRow("Treatment_End") << int(CMD_END_TX) << "Treatment_End";
-    QTest::newRow("Post_Tx") << int(CMD_POST_TX) << "Post_Tx";
+    QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << QString(Chart::State::Pre_Tx);
+    QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime);
+    QTest::newRow("Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment);
+    QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback);
+    QTest::newRow("Treatment_Recirculate") << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate);
+    QTest::newRow("Treatment_End") << int(CMD_END_TX) << QString(Chart::State::Treatment_End);
+    QTest::newRow("Post_Tx") << int(CMD_POST_TX) << QString(Chart::State::Post_Tx);
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -61,9 +62,9 @@ private:
     // alarm shown, its first step run.
     void enterPause()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().demoMenu(CMD_TX_STOP);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
         d().tick();
         QCOMPARE(topAlarm(), ALARM_ID_TD_TREATMENT_STOPPED_BY_USER);
     }
@@ -134,10 +135,10 @@ private slots:
     {
         QFETCH(int, alarm);
         QFETCH(bool, pauses);
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().controller().triggerAnAlarm(Alarm_List(alarm), -999);
         d().ticks(3);
-        QCOMPARE(d().state(), pauses ? QStringLiteral("Treatment_Pause") : QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), pauses ? Chart::State::Treatment_Pause : Chart::State::Treatment);
         QCOMPARE(status().requestTreatmentReset, !pauses);
         QCOMPARE(int(topAlarm()), alarm);
     }
@@ -150,7 +151,7 @@ private slots:
         QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
         QVERIFY(!d().controller().receivedRequests().isParked(Can::ID_UI_ALARM_USER_ACTION_REQUEST));
         d().ticks(5);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Pause);
         const Messages alarms = SimulatorDriver::withId(d().ticks(3), Can::ID_ALARM_STATUS_DATA);
         QCOMPARE(alarms.size(), 1);
         QCOMPARE(SimulatorDriver::payloadBytes(alarms.first()), encodedPayload({0u, 0, 0u, 0}));
@@ -164,19 +165,19 @@ private slots:
         QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
         QCOMPARE(d().controller().treatmentSubStates().dialysisSubState, DIALYSIS_UF_STATE);
         QCOMPARE(d().controller().treatmentSubStates().txState, TREAT_DIALYSIS_STATE);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment));
         // The stopped treatment goes on where it stood.
         QCOMPARE(status().requestTreatmentReset, false);
     }
 
     void resumeOutsideThePauseOnlyClearsTheAlarm()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, QStringLiteral("Treatment_Rinseback")));
+        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, Chart::State::Treatment_Rinseback));
         d().controller().triggerAnAlarm(ALARM_ID_TD_RECIRC_TIMEOUT, -999);
         alarmAction(ALARM_USER_ACTION_RESUME);
         d().ticks(4);
         QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
     }
 
     void unknownAlarmActionIsConsumedWithoutEffect_data()
@@ -195,7 +196,7 @@ private slots:
         QVERIFY(!d().controller().receivedRequests().isParked(Can::ID_UI_ALARM_USER_ACTION_REQUEST));
         QCOMPARE(topAlarm(), ALARM_ID_TD_TREATMENT_STOPPED_BY_USER);
         QVERIFY(confirmations(sent).isEmpty());
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Pause);
     }
 
     // Chemical-replacement sequence ----------------------------------------
@@ -208,13 +209,13 @@ private slots:
         // Three minutes after the resume, to the tick, the venous pressure
         // falls: in Treatment, which it pauses.
         tickUntilSequenceMark(1799);
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
         QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
         d().tick();
         QCOMPARE(topAlarm(), ALARM_ID_TD_VENOUS_PRESSURE_LOW);
         QCOMPARE(ticksSinceMark(), 0u);
         QCOMPARE(sequence(), SEQ_ALARM_NO_ALARM);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
     }
 
     void lowVenousAlarmIsMissedWhenNoStepRunsOnItsTick()
@@ -227,7 +228,7 @@ private slots:
         // only leaves Treatment, and no later count is exactly 1800.
         d().controller().triggerAnAlarm(ALARM_ID_TD_TREATMENT_MODALITY_CHANGE, -999);
         d().ticks(30);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Pause);
         QCOMPARE(sequence(), SEQ_ALARM_LOW_VENOUS);
         QCOMPARE(topAlarm(), ALARM_ID_TD_TREATMENT_MODALITY_CHANGE);
     }
@@ -253,16 +254,15 @@ private slots:
         openByAlarmAction(Alarm_User_Actions(action), confirmID);
         QCOMPARE(topAlarm(), ALARM_ID_TD_TREATMENT_STOPPED_BY_USER);
         d().ticks(20);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Pause);
 
         QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("New Message Confirm %1 1").arg(id)));
         answer(confirmID, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         d().tick();
         QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
-        QCOMPARE(status().stateTransitionEvent, QStringLiteral("T_TP_2_RB"));
         const Messages sent = d().tick();
         QCOMPARE(confirmations(sent), QList<QByteArray>{confirmation(confirmID, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE)});
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
         QVERIFY(d().controller().uiConfirmMessages().isEmpty());
     }
 
@@ -283,7 +283,7 @@ private slots:
             later.append(d().ticks(5));
         }
         QVERIFY(confirmations(later).isEmpty());
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Pause);
         QCOMPARE(topAlarm(), ALARM_ID_TD_TREATMENT_STOPPED_BY_USER);
     }
 
@@ -310,7 +310,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Confirm dropped 2 1");
         answer(GENERIC_CONFIRM_ID_TREATMENT_END, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         QVERIFY(confirmations(d().ticks(10)).isEmpty());
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Pause);
         QCOMPARE(dialog(GENERIC_CONFIRM_ID_TREATMENT_END), CONFIRMATION_REQUEST_STATUS_TIMEOUT);
     }
 
@@ -325,7 +325,7 @@ private slots:
         QCOMPARE(dialog(GENERIC_CONFIRM_ID_RINSEBACK), CONFIRMATION_REQUEST_STATUS_PENDING);
         answer(GENERIC_CONFIRM_ID_RINSEBACK, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         d().ticks(2);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
     }
 
     void answerToADialogNeverOpenedIsDropped()
@@ -336,7 +336,7 @@ private slots:
         const Messages sent = d().ticks(10);
         QVERIFY(confirmations(sent).isEmpty());
         QVERIFY(d().controller().uiConfirmMessages().isEmpty());
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Pause);
     }
 
     void repeatedAnswerActsOnce()
@@ -350,7 +350,7 @@ private slots:
         const Messages sent = d().ticks(10);
         QCOMPARE(confirmations(sent),
                  QList<QByteArray>{confirmation(GENERIC_CONFIRM_ID_TEMPORARY_BREAK, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE)});
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Pause);
     }
 
     void answerThatIsNoAnswerLeavesTheDialogOpen()
@@ -368,32 +368,30 @@ private slots:
 
     void treatmentEndConfirmationIsTakenInTreatmentEnd()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_END_TX, QStringLiteral("Treatment_End")));
+        QVERIFY(d().enterByDemoMenu(CMD_END_TX, Chart::State::Treatment_End));
         QCOMPARE(topAlarm(), ALARM_ID_TD_END_OF_TREATMENT);
         openByAlarmAction(ALARM_USER_ACTION_END_TREATMENT, GENERIC_CONFIRM_ID_TREATMENT_END);
         answer(GENERIC_CONFIRM_ID_TREATMENT_END, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         d().tick();
-        QCOMPARE(status().stateTransitionEvent, QStringLiteral("T_TE_2_RB"));
         QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
         QCOMPARE(confirmations(d().tick()),
                  QList<QByteArray>{confirmation(GENERIC_CONFIRM_ID_TREATMENT_END, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE)});
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
         // The acceptance is spent: rinseback is not skipped.
         d().ticks(50);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
     }
 
     void acceptedRinsebackConfirmationInTreatmentEndGoesToRinseback()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_END_TX, QStringLiteral("Treatment_End")));
+        QVERIFY(d().enterByDemoMenu(CMD_END_TX, Chart::State::Treatment_End));
         openByAlarmAction(ALARM_USER_ACTION_RINSEBACK, GENERIC_CONFIRM_ID_RINSEBACK);
         answer(GENERIC_CONFIRM_ID_RINSEBACK, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         d().tick();
-        QCOMPARE(status().stateTransitionEvent, QStringLiteral("T_TE_2_RB"));
         d().tick();
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
         d().ticks(50);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
     }
 
     void leavingAStateClosesAndForgetsItsDialogs()
@@ -405,7 +403,7 @@ private slots:
         d().tick();
         // Leaving the pause closes the treatment-end dialog still open.
         const Messages sent = d().ticks(2);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
         QCOMPARE(
             confirmations(sent),
             (QList<QByteArray>{confirmation(GENERIC_CONFIRM_ID_RINSEBACK, GENERIC_CONFIRM_CMD_ACCEPT_CLOSE),
@@ -417,7 +415,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Confirm dropped 2 1");
         answer(GENERIC_CONFIRM_ID_TREATMENT_END, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         d().ticks(20);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
     }
 
     void resumeLeavesThePauseAndItsDialogBehind()
@@ -427,7 +425,7 @@ private slots:
         alarmAction(ALARM_USER_ACTION_RESUME);
         d().tick();
         const Messages sent = d().ticks(2);
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
         QCOMPARE(confirmations(sent), QList<QByteArray>{confirmation(GENERIC_CONFIRM_ID_TEMPORARY_BREAK,
                                                                      GENERIC_CONFIRM_CMD_TIMEOUT_CLOSE)});
         QVERIFY(d().controller().uiConfirmMessages().isEmpty());
@@ -436,7 +434,7 @@ private slots:
 
 void TestAlarms::walkSequenceUntilLowVenous()
 {
-    QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+    QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
     const Treatment_Params &params = d().controller().treatmentParams();
     // A prescription edit that changes only the acid concentrate.
     QByteArray edit =
@@ -452,7 +450,7 @@ void TestAlarms::walkSequenceUntilLowVenous()
     QCOMPARE(topAlarm(), ALARM_ID_DD_REPLACE_ACID_CONCENTRATE);
     QCOMPARE(status().bicartAction, DRY_BICART_ACTION_DRAIN);
     QCOMPARE(sequence(), SEQ_ALARM_PROPORTIONING_ACID_IN_PROG);
-    QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+    QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
     d().ticks(5);
     QCOMPARE(topAlarm(), ALARM_ID_DD_REPLACE_ACID_CONCENTRATE);
 
@@ -467,7 +465,7 @@ void TestAlarms::walkSequenceUntilLowVenous()
     d().tick();
     QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
     QCOMPARE(sequence(), SEQ_ALARM_DRY_BICARB_CARTRIDGE);
-    QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+    QCOMPARE(d().state(), Chart::State::Treatment_Pause);
 
     // The cartridge runs low, then its drain screen.
     d().tick();
@@ -493,7 +491,7 @@ void TestAlarms::walkSequenceUntilLowVenous()
     QCOMPARE(sequence(), SEQ_ALARM_PROPORTIONING_BICARB_IN_PROG);
     QCOMPARE(ticksSinceMark(), 0u);
     d().ticks(5);
-    QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+    QCOMPARE(d().state(), Chart::State::Treatment_Pause);
     tickUntilSequenceMark(99);
     QCOMPARE(topAlarm(), ALARM_ID_TD_DIALYSATE_PROPORTIONING_IN_PROGRESS);
     d().tick();
@@ -501,7 +499,7 @@ void TestAlarms::walkSequenceUntilLowVenous()
     QCOMPARE(sequence(), SEQ_ALARM_LOW_VENOUS);
     QCOMPARE(ticksSinceMark(), 0u);
     QCOMPARE(d().controller().treatmentSubStates().dialysisSubState, DIALYSIS_UF_STATE);
-    QVERIFY(d().tickUntilState(QStringLiteral("Treatment")));
+    QVERIFY(d().tickUntilState(Chart::State::Treatment));
 }
 
 QTEST_GUILESS_MAIN(TestAlarms)

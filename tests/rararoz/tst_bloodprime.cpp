@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "BloodPrimeRamp.h"
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -42,7 +43,7 @@ private:
     {
         d().tick();
         d().demoMenu(CMD_BLOOD_PRIME);
-        QVERIFY(d().tickUntilState(QStringLiteral("Blood_Prime")));
+        QVERIFY(d().tickUntilState(Chart::State::Blood_Prime));
         QCOMPARE(prime().currBloodFlowMLPM, 250u);
         QCOMPARE(prime().accumBloodVolML, 0.0f);
     }
@@ -101,8 +102,8 @@ private slots:
         float previous = 0.0f;
         quint32 flow = 250;
         int ticks = 0;
-        while (d().state() == QLatin1String("Blood_Prime") &&
-               status().stateTransitionEvent != QLatin1String("T_BP_2_Tx")) {
+        while (d().state() == Chart::State::Blood_Prime &&
+               status().stateTransitionEvent != Chart::Event::T_BP_2_Tx) {
             previous = prime().accumBloodVolML;
             d().tick();
             ++ticks;
@@ -115,11 +116,11 @@ private slots:
         }
         QVERIFY(double(previous) <= 146.6);
         QVERIFY(double(prime().accumBloodVolML) > 146.6);
-        QCOMPARE(status().stateTransitionEvent, QStringLiteral("T_BP_2_Tx"));
+        QCOMPARE(status().stateTransitionEvent, Chart::Event::T_BP_2_Tx);
 
         // The final progress goes out at once, and Treatment follows.
         const Messages sent = d().tick();
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
         const Messages progress = SimulatorDriver::withId(sent, Can::ID_TD_BLOOD_PRIME_PROGRESS_DATA);
         QVERIFY(!progress.isEmpty());
         QCOMPARE(SimulatorDriver::payloadBytes(progress.last()),
@@ -168,7 +169,7 @@ private slots:
             QVERIFY(countdown.at(i) <= countdown.at(i - 1));
         QCOMPARE(countdown.last(), 1u);
         QVERIFY(!countdown.contains(0u));
-        QCOMPARE(d().state(), QStringLiteral("Blood_Prime"));
+        QCOMPARE(d().state(), Chart::State::Blood_Prime);
 
         primeCommand(1);
         const Messages resumed = d().ticks(12);
@@ -219,7 +220,7 @@ private slots:
 
     void bolusFreezesTheTreatmentClockAndUltrafiltration()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         bolusCommand(1);
         d().tick();
         const quint32 elapsedMS = status().treatmentElapsedTimeMS;
@@ -258,7 +259,7 @@ private slots:
 
     void secondStartKeepsTheSubStateToReturnTo()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         bolusCommand(1);
         d().tick();
         bolusCommand(1);
@@ -274,7 +275,7 @@ private slots:
 
     void stopWithNoBolusRunningRestartsOnlyTheStabilisation()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().request(Can::ID_UI_UF_PAUSE_RESUME_RQST, SimulatorDriver::u32(0));
         QVERIFY(d().tickUntil(
             [this] { return d().controller().pressureVars().presLimitState == PRESSURE_LIMITS_STATE_STABLE; }, 700));
@@ -307,16 +308,16 @@ private slots:
         QFETCH(quint32, before);
         QFETCH(QString, during);
         QFETCH(int, after);
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().request(Can::ID_UI_UF_PAUSE_RESUME_RQST, SimulatorDriver::u32(before));
         bolusCommand(1);
         d().ticks(2);
         const float removedL = status().ufVolDeliveredL;
         if (during == "stop and resume") {
             d().demoMenu(CMD_TX_STOP);
-            QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+            QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
             d().request(Can::ID_UI_ALARM_USER_ACTION_REQUEST, SimulatorDriver::u32(ALARM_USER_ACTION_RESUME));
-            QVERIFY(d().tickUntilState(QStringLiteral("Treatment")));
+            QVERIFY(d().tickUntilState(Chart::State::Treatment));
         } else {
             d().request(Can::ID_UI_UF_PAUSE_RESUME_RQST, SimulatorDriver::u32(during == "UF pause" ? 0 : 1));
             QCOMPARE(SimulatorDriver::answerOf(d().ticks(2), Can::ID_TD_UF_PAUSE_RESUME_RESP), QStringLiteral("1/0"));
@@ -335,7 +336,7 @@ private slots:
 
     void stopEndsARunningBolus()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         bolusCommand(1);
         d().ticks(30);
         const float delivered = status().accumFluidBolusDeliveredML;
@@ -350,7 +351,7 @@ private slots:
 
     void volumeChangeActsOnTheRunningBolusAndStartIsAnsweredWithTheOldVolume()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         bolusCommand(1);
         d().request(Can::ID_UI_BOLUS_VOLUME_CHANGE_RQST, SimulatorDriver::u32(10));
         d().tick();
@@ -367,7 +368,7 @@ private slots:
 
     void bolusWithAbsurdVolumesAndFlowsStaysFinite()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         Messages sent;
         for (quint32 volume : {0u, 1u, 0xFFFFFFFFu}) {
             d().request(Can::ID_UI_BOLUS_VOLUME_CHANGE_RQST, SimulatorDriver::u32(volume));
@@ -379,7 +380,7 @@ private slots:
         d().request(Can::ID_UI_FLUID_BOLUS_RQST, QByteArray(2, '\1'));
         sent.append(d().ticks(50));
         QVERIFY(SimulatorDriver::floatsAreFinite(sent));
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
     }
 };
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -185,7 +186,7 @@ private slots:
 
     void otherModalitiesLeaveTheControllerAlone()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().ticks(100);
         QCOMPARE(hdf().hdfControlState, TD_HDF_PAUSED);
         QCOMPARE(hdf().hdfControlTimeCtr, 0u);
@@ -227,7 +228,7 @@ private slots:
 
     void adjustmentStoresVolumeAndDilution()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         const quint32 dilution = d().controller().treatmentParams().hdfDilution;
         d().request(Can::ID_UI_HDF_ADJUSTMENT_RQST, adjustment(dilution, 12.5f));
         const Messages sent = d().ticks(2);
@@ -237,19 +238,19 @@ private slots:
         QCOMPARE(d().controller().treatmentParams().hdfSubstitutionFluidVolumeL, 12.5f);
         // The same dilution raises nothing.
         QCOMPARE(d().controller().treatmentStatus().activeTopAlarm, ALARM_ID_NO_ALARM);
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
     }
 
     void dilutionChangeRaisesTheSubmodeAlarm()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         const quint32 dilution = d().controller().treatmentParams().hdfDilution + 1;
         d().request(Can::ID_UI_HDF_ADJUSTMENT_RQST, adjustment(dilution, 3.0f));
         d().tick();
         QCOMPARE(d().controller().treatmentStatus().activeTopAlarm, ALARM_ID_TD_HDF_SUBMODE_CHANGE);
         QCOMPARE(d().controller().treatmentParams().hdfDilution, dilution);
         // The alarm pauses the treatment.
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
     }
 
     void volumeThatIsNotANumberIsNotTaken_data()
@@ -263,7 +264,7 @@ private slots:
     void volumeThatIsNotANumberIsNotTaken()
     {
         QFETCH(float, volume);
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         const quint32 dilution = d().controller().treatmentParams().hdfDilution;
         d().request(Can::ID_UI_HDF_ADJUSTMENT_RQST, adjustment(dilution, 4.0f));
         d().tick();
@@ -291,7 +292,7 @@ private slots:
 
     void requestsWaitForTreatment()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, QStringLiteral("Treatment_Rinseback")));
+        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, Chart::State::Treatment_Rinseback));
         d().request(Can::ID_UI_HDF_ADJUSTMENT_RQST, adjustment(0, 1.0f));
         d().request(Can::ID_UI_PAUSE_SUB_FLOW_RQST, SimulatorDriver::u32(0));
         const Messages sent = d().ticks(5);

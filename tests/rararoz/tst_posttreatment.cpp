@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -37,7 +38,7 @@ private:
     SimulatorDriver &d() { return *_driver; }
     const Treatment_Status_Vars &status() { return d().controller().treatmentStatus(); }
 
-    void enterPostTx() { QVERIFY(d().enterByDemoMenu(CMD_POST_TX, QStringLiteral("Post_Tx"))); }
+    void enterPostTx() { QVERIFY(d().enterByDemoMenu(CMD_POST_TX, Chart::State::Post_Tx)); }
     void requestBicart(Dry_Bicart_Action action)
     {
         d().request(Can::ID_UI_DRY_BICART_DISCONNECT_RQST, SimulatorDriver::u32(quint32(action)));
@@ -61,12 +62,12 @@ private slots:
         QCOMPARE(SimulatorDriver::payloadBytes(sent.at(disconnect)), encodedPayload({1u, 0}));
         QCOMPARE(SimulatorDriver::payloadBytes(sent.at(removal)), encodedPayload({1u, 0}));
         QCOMPARE(d().controller().treatmentSubStates().postTxState, TD_POST_TREATMENT_PATIENT_DISCONNECTION_STATE);
-        QCOMPARE(d().state(), QStringLiteral("Post_Tx"));
+        QCOMPARE(d().state(), Chart::State::Post_Tx);
     }
 
     void postTreatmentRequestsWaitForPostTx()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().requestWithoutPayload(Can::ID_UI_PATIENT_DISCONNECT_CONFIRM_RQST);
         requestBicart(DRY_BICART_ACTION_DRAIN);
         const Messages sent = d().ticks(30);
@@ -74,7 +75,7 @@ private slots:
         QVERIFY(SimulatorDriver::withId(sent, Can::ID_TD_DRY_BICART_DISCONNECT_RESP).isEmpty());
         QVERIFY(SimulatorDriver::withId(sent, Can::ID_TD_DRY_BICART_DISCONNECT_DATA).isEmpty());
         d().demoMenu(CMD_POST_TX);
-        QVERIFY(d().tickUntilState(QStringLiteral("Post_Tx")));
+        QVERIFY(d().tickUntilState(Chart::State::Post_Tx));
         const Messages answered = d().ticks(2);
         QCOMPARE(SimulatorDriver::withId(answered, Can::ID_TD_PATIENT_DISCONNECT_CONFIRM_RESP).size(), 1);
         QCOMPARE(SimulatorDriver::withId(answered, Can::ID_TD_DRY_BICART_DISCONNECT_RESP).size(), 1);

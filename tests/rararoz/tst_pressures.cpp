@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 
+#include "ChartNames.h"
 #include "PressureRing.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
@@ -94,7 +95,7 @@ private:
     // Into Treatment and on until the limits have closed.
     void enterStableTreatment()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         QVERIFY(ticksUntil(PRESSURE_LIMITS_STATE_STABLE, kStabilizationTicks + 10) > 0);
     }
 
@@ -183,7 +184,7 @@ private slots:
     void limitStateMachineInTreatment()
     {
         // Entry, then the first step: OFF becomes IDLE.
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         QCOMPARE(pressure().presLimitState, PRESSURE_LIMITS_STATE_IDLE);
         d().tick();
         QCOMPARE(pressure().presLimitState, PRESSURE_LIMITS_STATE_WIDE);
@@ -206,7 +207,7 @@ private slots:
 
     void limitsCloseAroundRoundedAverages()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         // The latch takes the averages of the last broadcast before it.
         float arterial = 0, venous = 0, tmp = 0;
         for (int i = 0; i < kStabilizationTicks + 10 && pressure().presLimitState != PRESSURE_LIMITS_STATE_STABLE;
@@ -267,7 +268,7 @@ private slots:
 
     void widenRequestDuringStabilisationRestartsIt()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().ticks(300);
         QCOMPARE(pressure().presLimitState, PRESSURE_LIMITS_STATE_STABILIZATION);
         d().requestWithoutPayload(Can::ID_UI_PRESSURE_LIMIT_WIDEN_RQST);
@@ -279,7 +280,7 @@ private slots:
     {
         // In Blood_Prime the limits stay wide; the request is answered all
         // the same.
-        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, QStringLiteral("Blood_Prime")));
+        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, Chart::State::Blood_Prime));
         d().ticks(3);
         QCOMPARE(pressure().presLimitState, PRESSURE_LIMITS_STATE_WIDE);
         d().requestWithoutPayload(Can::ID_UI_PRESSURE_LIMIT_WIDEN_RQST);
@@ -332,19 +333,19 @@ private slots:
     void limitsChangeIsServedInTreatmentOnly()
     {
         // Parked in Blood_Prime, served on the first Treatment step.
-        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, QStringLiteral("Blood_Prime")));
+        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, Chart::State::Blood_Prime));
         d().request(Can::ID_UI_PRESSURE_LIMITS_CHANGE_RQST, windows(7, 60, 30, 9));
         d().ticks(5);
         QVERIFY(d().controller().receivedRequests().isParked(Can::ID_UI_PRESSURE_LIMITS_CHANGE_RQST));
         QCOMPARE(pressure().arterialPresLimitWindowMMHG, 50);
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         QVERIFY(!d().controller().receivedRequests().isParked(Can::ID_UI_PRESSURE_LIMITS_CHANGE_RQST));
         QCOMPARE(pressure().arterialPresLimitWindowMMHG, 7);
     }
 
     void repeatedLimitsChangeInOneTickServesTheLast()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().request(Can::ID_UI_PRESSURE_LIMITS_CHANGE_RQST, windows(7, 60, 30, 9));
         d().request(Can::ID_UI_PRESSURE_LIMITS_CHANGE_RQST, windows(11, 12, 13, 14));
         const Messages sent = d().ticks(2);
@@ -382,7 +383,7 @@ private slots:
             for (float sample : pressure().arterialRawMMHG)
                 QVERIFY(std::isfinite(sample));
         }
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
     }
 
     void zeroWindowsPinTheSamplesToTheStableValues()
@@ -400,7 +401,7 @@ private slots:
     void pumpStoppedAlternatesIdleAndWide()
     {
         // Uses the blood prime pause, served with the blood prime handlers.
-        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, QStringLiteral("Blood_Prime")));
+        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, Chart::State::Blood_Prime));
         d().ticks(3);
         QCOMPARE(pressure().presLimitState, PRESSURE_LIMITS_STATE_WIDE);
         d().request(Can::ID_UI_BLOOD_PRIME_CMD_RQST, SimulatorDriver::u32(0));
@@ -423,8 +424,8 @@ private slots:
         QTest::addColumn<QString>("state");
         QTest::addColumn<int>("ticks");
         // Blood prime ends once its volume is in, well before 60 s.
-        QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << "Blood_Prime" << 250;
-        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << "Treatment_Rinseback" << kStabilizationTicks + 50;
+        QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime) << 250;
+        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << kStabilizationTicks + 50;
     }
 
     void limitsStayWideOutsideDialysis()
@@ -443,7 +444,7 @@ private slots:
 
     void limitsStayOffWhereNotSimulated()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_RICIRCULATE, QStringLiteral("Treatment_Recirculate")));
+        QVERIFY(d().enterByDemoMenu(CMD_RICIRCULATE, Chart::State::Treatment_Recirculate));
         d().ticks(30);
         QCOMPARE(pressure().presLimitState, PRESSURE_LIMITS_STATE_OFF);
         QCOMPARE(SimulatorDriver::withId(d().ticks(20), Can::ID_TD_PRESSURE_DATA).size(), 0);
@@ -451,7 +452,7 @@ private slots:
 
     void broadcastOncePerSecondWithFourteenFields()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         QList<int> at;
         Messages all;
         for (int i = 0; i < 50; ++i) {
@@ -488,14 +489,14 @@ private slots:
         // it takes. Every stable venous value lies inside the venous limits
         // computed from it, and the venous pressure does not sink to the floor.
         constexpr int kFourHoursTicks = 4 * 36000;
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         int treatmentTicks = 0;
         int latches = 0;
         qint32 lowestStable = 400;
         bool wasStable = false;
         while (treatmentTicks < kFourHoursTicks) {
-            if (d().state() != QStringLiteral("Treatment")) {
-                QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+            if (d().state() != Chart::State::Treatment) {
+                QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
                 wasStable = false;
             }
             d().tick();

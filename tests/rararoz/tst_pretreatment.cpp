@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -45,7 +46,7 @@ private:
     SimulatorDriver &d() { return *_driver; }
     const Treatment_Params &params() { return d().controller().treatmentParams(); }
 
-    void enterPreTx() { QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, QStringLiteral("Pre_Tx"))); }
+    void enterPreTx() { QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, Chart::State::Pre_Tx)); }
 
 private slots:
     void init() { _driver = std::make_unique<SimulatorDriver>(); }
@@ -62,7 +63,7 @@ private slots:
         QCOMPARE(response.size(), 1);
         QCOMPARE(response.first().at(1).toInt(), int(Can::eChlid_TD_UI));
         QCOMPARE(SimulatorDriver::payloadBytes(response.first()), acceptedResponse());
-        QCOMPARE(d().state(), QStringLiteral("Pre_Tx"));
+        QCOMPARE(d().state(), Chart::State::Pre_Tx);
         const Messages mode = SimulatorDriver::withId(d().tick(), Can::ID_TD_OP_MODE_DATA);
         QCOMPARE(mode.size(), 1);
         QCOMPARE(SimulatorDriver::payloadBytes(mode.first()), encodedPayload({int(Can::MODE_PRET), 0u}));
@@ -79,7 +80,7 @@ private slots:
         const Messages response = SimulatorDriver::withId(d().tick(), Can::ID_TD_RESP_INITIATE_TREATMENT);
         QCOMPARE(response.size(), 1);
         QCOMPARE(SimulatorDriver::payloadBytes(response.first()), acceptedResponse());
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
     }
 
     void initiateWithOneInPreTxRunsTheEntryAgain()
@@ -93,13 +94,13 @@ private slots:
         const Messages response = SimulatorDriver::withId(d().tick(), Can::ID_TD_RESP_INITIATE_TREATMENT);
         QCOMPARE(response.size(), 1);
         QCOMPARE(SimulatorDriver::payloadBytes(response.first()), acceptedResponse());
-        QCOMPARE(d().state(), QStringLiteral("Pre_Tx"));
+        QCOMPARE(d().state(), Chart::State::Pre_Tx);
         QTest::ignoreMessage(QtDebugMsg, "PreTx on entry");
         d().tick();
         const Messages mode = SimulatorDriver::withId(d().tick(), Can::ID_TD_OP_MODE_DATA);
         QCOMPARE(mode.size(), 1);
         QCOMPARE(SimulatorDriver::payloadBytes(mode.first()), encodedPayload({int(Can::MODE_PRET), 0u}));
-        QCOMPARE(d().state(), QStringLiteral("Pre_Tx"));
+        QCOMPARE(d().state(), Chart::State::Pre_Tx);
     }
 
     void initiateWithZeroInPreTxGoesBackToStandby()
@@ -111,15 +112,15 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Standby on entry");
         const Messages response = SimulatorDriver::withId(d().tick(), Can::ID_TD_RESP_INITIATE_TREATMENT);
         QCOMPARE(response.size(), 1);
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
     }
 
     void initiateIsNotServedAfterPreTreatment()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().request(Can::ID_INITIATE_TREATMENT, SimulatorDriver::u32(1));
         QVERIFY(SimulatorDriver::withId(d().ticks(20), Can::ID_TD_RESP_INITIATE_TREATMENT).isEmpty());
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
     }
 
     void validationResponseAcceptsEveryField()
@@ -294,7 +295,7 @@ private slots:
         QVERIFY(SimulatorDriver::withId(d().ticks(20), Can::ID_TD_RESP_TREATMENT_PARAMS_TO_VALIDATE).isEmpty());
         QCOMPARE(params().bloodFlowRateMLPM, 400u);
         d().request(Can::ID_INITIATE_TREATMENT, SimulatorDriver::u32(1));
-        QVERIFY(d().tickUntilState(QStringLiteral("Pre_Tx")));
+        QVERIFY(d().tickUntilState(Chart::State::Pre_Tx));
         d().tick();
         QCOMPARE(params().bloodFlowRateMLPM, 300u);
         QCOMPARE(SimulatorDriver::withId(d().tick(), Can::ID_TD_RESP_TREATMENT_PARAMS_TO_VALIDATE).size(), 1);
@@ -319,11 +320,11 @@ private slots:
         d().request(Can::ID_UI_TREATMENT_PARAMS_TO_VALIDATE, fullPrescription());
         d().requestWithoutPayload(Can::ID_UI_ADJUST_DISPOSABLES_CONFIRM_RQST);
         d().tick();
-        QCOMPARE(d().state(), QStringLiteral("Pre_Tx"));
+        QCOMPARE(d().state(), Chart::State::Pre_Tx);
         QTest::ignoreMessage(QtDebugMsg, "PreTx in exit");
         QTest::ignoreMessage(QtDebugMsg, "Blood prime on entry");
         const Messages sent = d().tick();
-        QCOMPARE(d().state(), QStringLiteral("Blood_Prime"));
+        QCOMPARE(d().state(), Chart::State::Blood_Prime);
         // Answered in the step's order: disposables, parameters, start.
         const int disposables = SimulatorDriver::indexOf(sent, Can::ID_TD_ADJUST_DISPOSSABLES_CONFIRM_RESP);
         const int parameters = SimulatorDriver::indexOf(sent, Can::ID_TD_RESP_TREATMENT_PARAMS_TO_VALIDATE);
@@ -369,9 +370,9 @@ private slots:
 
     void waterSampleInTreatmentPause()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().demoMenu(CMD_TX_STOP);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
         d().request(Can::ID_UI_WATER_SAMPLE_RESULT_RQST, SimulatorDriver::f32(-3.5f));
         const Messages sent = SimulatorDriver::withId(d().ticks(2), Can::ID_TD_WATER_SAMPLE_RESULT_RESP);
         QCOMPARE(sent.size(), 1);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -48,14 +49,14 @@ private:
 
     void enterRecirculation()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_RICIRCULATE, QStringLiteral("Treatment_Recirculate")));
+        QVERIFY(d().enterByDemoMenu(CMD_RICIRCULATE, Chart::State::Treatment_Recirculate));
     }
 
     void enterPause()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().demoMenu(CMD_TX_STOP);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
     }
 
 private slots:
@@ -66,7 +67,7 @@ private slots:
     {
         d().tick();
         d().demoMenu(CMD_RICIRCULATE);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Recirculate")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Recirculate));
         QCOMPARE(recircState(), TREATMENT_RECIRC_DISCONNECT_PATIENT_STATE);
         QCOMPARE(status().recircTimerCounter, 0u);
         QCOMPARE(status().recircTimeoutS, 1800u);
@@ -82,7 +83,7 @@ private slots:
 
     void recirculationServesTheRinsebacksRequest()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, QStringLiteral("Treatment_Rinseback")));
+        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, Chart::State::Treatment_Rinseback));
         d().request(Can::ID_UI_RINSEBACK_CMD_RQST, SimulatorDriver::u32(REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_START));
         QVERIFY(d().tickUntil(
             [&] { return d().controller().treatmentSubStates().rinsebackState == RINSEBACK_STOP_STATE; }, 1000));
@@ -90,7 +91,7 @@ private slots:
                     SimulatorDriver::u32(REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_RECIRCULATE));
         d().tick();
         QVERIFY(status().hasRecircBeenRequested);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Recirculate")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Recirculate));
         // Taken: a later rinseback of the treatment is not sent on at once.
         QVERIFY(!status().hasRecircBeenRequested);
     }
@@ -110,7 +111,7 @@ private slots:
         const Messages answers = SimulatorDriver::withId(d().tick(), Can::ID_TD_RECIRCULATE_RESP);
         QCOMPARE(answers.size(), 1);
         QCOMPARE(SimulatorDriver::payloadBytes(answers.first()), encodedPayload({1u, 0}));
-        QCOMPARE(d().state(), QStringLiteral("Blood_Prime"));
+        QCOMPARE(d().state(), Chart::State::Blood_Prime);
     }
 
     void actionsOutOfTurnAreRejected()
@@ -128,7 +129,7 @@ private slots:
         // Nothing leads into the stopped state, so resuming is never allowed.
         QCOMPARE(act(ResumeRecirc), wrongState);
         QVERIFY(!status().hasResumeTxBeenRequested);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Recirculate"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Recirculate);
     }
 
     void unknownActionsAreAnsweredZeroZero()
@@ -196,7 +197,7 @@ private slots:
         QVERIFY(!alarms.isEmpty());
         QCOMPARE(SimulatorDriver::payloadBytes(alarms.last()),
                  encodedPayload({quint32(ALARM_PRIORITY_HIGH), int(ALARM_ID_TD_RECIRC_TIMEOUT), 0u, 26}));
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Recirculate"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Recirculate);
     }
 
     void noTimeoutAlarmsBeforeTheDisconnection()
@@ -250,7 +251,7 @@ private slots:
 
     void treatmentEndRequestGoesOnToRinseback()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_END_TX, QStringLiteral("Treatment_End")));
+        QVERIFY(d().enterByDemoMenu(CMD_END_TX, Chart::State::Treatment_End));
         d().requestWithoutPayload(Can::ID_TD_END_TREATMENT_RQST);
         d().tick();
         const Messages sent = d().tick();
@@ -258,23 +259,23 @@ private slots:
         QCOMPARE(answers.size(), 1);
         QCOMPARE(answers.first().at(1).toInt(), int(Can::eChlid_TD_UI));
         QCOMPARE(SimulatorDriver::payloadBytes(answers.first()), encodedPayload({1u, 0}));
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
     }
 
     void treatmentEndRequestWaitsForTreatmentEnd()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, QStringLiteral("Treatment_Rinseback")));
+        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, Chart::State::Treatment_Rinseback));
         d().requestWithoutPayload(Can::ID_TD_END_TREATMENT_RQST);
         QCOMPARE(SimulatorDriver::withId(d().ticks(5), Can::ID_TD_END_TREATMENT_RESP).size(), 0);
         QVERIFY(d().controller().receivedRequests().isParked(Can::ID_TD_END_TREATMENT_RQST));
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
     }
 
     void endOfTreatmentTimeoutExactlyOnceAfterTenMinutes()
     {
         d().tick();
         d().demoMenu(CMD_END_TX);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_End")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_End));
         const quint32 entry = d().controller().elapsedTimeCtr();
         QCOMPARE(status().treatmentEndTimeoutAlarmCtr, entry);
         QCOMPARE(topAlarm(), ALARM_ID_TD_END_OF_TREATMENT);
@@ -285,7 +286,7 @@ private slots:
         d().controller().triggerAnAlarm(ALARM_ID_NO_ALARM, -999);
         d().ticks(6000);
         QCOMPARE(topAlarm(), ALARM_ID_NO_ALARM);
-        QCOMPARE(d().state(), QStringLiteral("Treatment_End"));
+        QCOMPARE(d().state(), Chart::State::Treatment_End);
     }
 };
 

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "FieldType.h"
 #include "MSettings.h"
 #include "ReceivedRequests.h"
 #include "Settings.h"
@@ -16,9 +17,8 @@ class tst_RequestDefinitions : public QObject
 
     static int tagBytes(const QString &tag)
     {
-        static const QHash<QString, int> sizes{{"F32", 4}, {"S32", 4}, {"U32", 4}, {"BOOL", 4},
-                                               {"S16", 2}, {"U16", 2}, {"S08", 1}, {"U08", 1}};
-        return sizes.value(tag, -1);
+        const FieldType type = FieldType::fromTag(tag);
+        return type.isValid() ? type.size() : -1;
     }
 
 private slots:

@@ -3,6 +3,7 @@
 #include <limits>
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -51,14 +52,14 @@ private:
 
     void enter(const QString &state)
     {
-        if (state == QLatin1String("Treatment_Pause")) {
-            enter(QStringLiteral("Treatment"));
+        if (state == Chart::State::Treatment_Pause) {
+            enter(Chart::State::Treatment);
             d().demoMenu(CMD_TX_STOP);
             QVERIFY(d().tickUntilState(state));
             d().tick();
             return;
         }
-        const User_Command_ID command = state == QLatin1String("Treatment") ? CMD_MAIN_TX : CMD_END_TX;
+        const User_Command_ID command = state == Chart::State::Treatment ? CMD_MAIN_TX : CMD_END_TX;
         QVERIFY(d().enterByDemoMenu(command, state));
     }
 
@@ -89,8 +90,8 @@ private:
     static void addSetPointStates()
     {
         QTest::addColumn<QString>("state");
-        QTest::newRow("Treatment") << "Treatment";
-        QTest::newRow("Treatment_Pause") << "Treatment_Pause";
+        QTest::newRow("Treatment") << QString(Chart::State::Treatment);
+        QTest::newRow("Treatment_Pause") << QString(Chart::State::Treatment_Pause);
     }
 
 private slots:
@@ -100,7 +101,7 @@ private slots:
     void bloodFlowChangeIsAnsweredWithTheSetPointsAtOnce_data()
     {
         addSetPointStates();
-        QTest::newRow("Treatment_End") << "Treatment_End";
+        QTest::newRow("Treatment_End") << QString(Chart::State::Treatment_End);
     }
 
     void bloodFlowChangeIsAnsweredWithTheSetPointsAtOnce()
@@ -150,7 +151,7 @@ private slots:
     void temperatureThatIsNoNumberIsAnsweredButNotTaken()
     {
         QFETCH(float, temperature);
-        enter(QStringLiteral("Treatment"));
+        enter(Chart::State::Treatment);
         const Messages sent =
             serve(Can::ID_UI_TREATMENT_SET_POINT_DIALYSATE_TEMP_CHANGE_RQST, SimulatorDriver::f32(temperature));
         checkAnsweredWithSetPoints(sent, Can::ID_TD_TREATMENT_SET_POINT_DIALYSATE_TEMP_CHANGE_RESP,
@@ -160,7 +161,7 @@ private slots:
 
     void zeroIsAcceptedAndStored()
     {
-        enter(QStringLiteral("Treatment"));
+        enter(Chart::State::Treatment);
         serve(Can::ID_UI_TREATMENT_SET_POINT_BLOOD_FLOW_CHANGE_RQST, SimulatorDriver::u32(0));
         serve(Can::ID_UI_TREATMENT_SET_POINT_DIALYSATE_FLOW_CHANGE_RQST, QByteArray(""));
         const Messages sent = serve(Can::ID_UI_TREATMENT_SET_POINT_DIALYSATE_TEMP_CHANGE_RQST, QByteArray(3, '\1'));
@@ -169,7 +170,7 @@ private slots:
 
     void setPointsOnceASecondInTreatment()
     {
-        enter(QStringLiteral("Treatment"));
+        enter(Chart::State::Treatment);
         d().tick();
         QList<int> at;
         for (int i = 0; i < 30; ++i)
@@ -183,7 +184,7 @@ private slots:
 
     void prescriptionEditStoresEveryFieldAndIsAccepted()
     {
-        enter(QStringLiteral("Treatment"));
+        enter(Chart::State::Treatment);
         Edit edit;
         edit.bloodFlow = 320;
         edit.dialysateFlow = 450;
@@ -210,24 +211,24 @@ private slots:
         QCOMPARE(status().activeTopAlarm, ALARM_ID_NO_ALARM);
         QCOMPARE(status().txPauseSeqAlarmState, SEQ_ALARM_NO_ALARM);
         d().ticks(10);
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
     }
 
     void acidChangeStartsTheReplacementAlarms()
     {
-        enter(QStringLiteral("Treatment"));
+        enter(Chart::State::Treatment);
         Edit edit;
         edit.acid = 3;
         d().request(Can::ID_UI_TREATMENT_SET_POINTS_CHANGE_RQST, edit.payload());
         d().tick();
         QCOMPARE(params().acidConcentrate, 3u);
         QCOMPARE(status().activeTopAlarm, ALARM_ID_DD_REPLACE_ACID_CONCENTRATE);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
     }
 
     void modalityChangeRaisesItsAlarmOncePerEdit()
     {
-        enter(QStringLiteral("Treatment"));
+        enter(Chart::State::Treatment);
         Edit edit;
         edit.modality = TREATMENT_MODALITY_HDF_ONLINE_FLUID;
         d().request(Can::ID_UI_TREATMENT_SET_POINTS_CHANGE_RQST, edit.payload());
@@ -241,21 +242,21 @@ private slots:
             alarms.append(SimulatorDriver::withId(d().tick(), Can::ID_ALARM_STATUS_DATA));
         QVERIFY(!alarms.isEmpty());
         QCOMPARE(SimulatorDriver::payloadBytes(alarms.last()), encodedPayload({2u, 247, 0u, 2}));
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Pause"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Pause);
 
         // Back in Treatment, the same modality again raises nothing.
         d().request(Can::ID_UI_ALARM_USER_ACTION_REQUEST, SimulatorDriver::u32(ALARM_USER_ACTION_RESUME));
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment));
         d().tick();
         d().request(Can::ID_UI_TREATMENT_SET_POINTS_CHANGE_RQST, edit.payload());
         d().ticks(3);
         QCOMPARE(status().activeTopAlarm, ALARM_ID_NO_ALARM);
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
     }
 
     void shortPrescriptionEditKeepsWhatItDoesNotCarry()
     {
-        enter(QStringLiteral("Treatment"));
+        enter(Chart::State::Treatment);
         Edit edit;
         edit.bloodFlow = 310;
         edit.dialysateFlow = 420;
@@ -288,7 +289,7 @@ private slots:
 
     void dialysateBroadcastsInTreatmentAndPause()
     {
-        enter(QStringLiteral("Treatment"));
+        enter(Chart::State::Treatment);
         Messages sent = d().ticks(10);
         const Messages mode = SimulatorDriver::withId(sent, Can::ID_DD_GEN_DIALYSATE_MODE_DATA);
         QCOMPARE(mode.size(), 1);
@@ -308,7 +309,7 @@ private slots:
 
         // Nor in the pause.
         d().demoMenu(CMD_TX_STOP);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
         sent = SimulatorDriver::withId(d().ticks(11), Can::ID_DD_GEN_DIALYSATE_MODE_DATA);
         QVERIFY(!sent.isEmpty());
         for (const QVariantList &message : sent)

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 #include "TalvoRarArozXMLStates.h"
@@ -56,10 +57,10 @@ private:
     // simulated hours, 72 000 ticks.
     void runUntilTheLastSecondOfTreatment()
     {
-        while (status().treatmentElapsedTimeMS < 14400900u && d().state() == QLatin1String("Treatment"))
+        while (status().treatmentElapsedTimeMS < 14400900u && d().state() == Chart::State::Treatment)
             d().tick();
         QCOMPARE(status().treatmentElapsedTimeMS, 14400900u);
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
         QCOMPARE(status().isTreatmentComplete, false);
     }
 
@@ -209,7 +210,7 @@ private slots:
 
     void standbyEntryUndoesWhatTheTreatmentChanged()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, QStringLiteral("Pre_Tx")));
+        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, Chart::State::Pre_Tx));
         QByteArray prescription;
         for (int field = 0; field < 25; ++field)
             prescription += field < 17 ? SimulatorDriver::u32(7) : SimulatorDriver::f32(7.0f);
@@ -223,7 +224,7 @@ private slots:
 
         d().demoMenu(CMD_STAND_BY);
         QTest::ignoreMessage(QtDebugMsg, "Standby on entry");
-        QVERIFY(d().tickUntilState(QStringLiteral("Standby")));
+        QVERIFY(d().tickUntilState(Chart::State::Standby));
         QCOMPARE(d().controller().treatmentParams().bloodFlowRateMLPM, 400u);
         QCOMPARE(d().controller().treatmentParams().dialysateTemperatureC, 37.0f);
         QCOMPARE(status().hasTxParamsBeenInitialized, false);
@@ -241,31 +242,31 @@ private slots:
         QTest::addColumn<QString>("entryLine");
         QTest::addColumn<QString>("exitLine");
         QTest::addColumn<int>("mode");
-        QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << "Pre_Tx"
+        QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << QString(Chart::State::Pre_Tx)
                                 << "Submit event T_SB_2_Pretx 4"
                                 << "PreTx on entry"
                                 << "PreTx in exit" << int(Can::MODE_PRET);
-        QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << "Blood_Prime"
+        QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime)
                                      << "Submit event T_SB_2_BP 5"
                                      << "Blood prime on entry"
                                      << "Blood prime on exit" << int(Can::MODE_TREA);
-        QTest::newRow("Treatment") << int(CMD_MAIN_TX) << "Treatment"
+        QTest::newRow("Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment)
                                    << "Submit event T_SB_2_Tx 5"
                                    << "Tx on entry"
                                    << "Tx  in exit" << int(Can::MODE_TREA);
-        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << "Treatment_Rinseback"
+        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback)
                                              << "Submit event T_SB_2_RB 5"
                                              << "Tx rinseback on entry"
                                              << "Tx rinseback in exit" << int(Can::MODE_TREA);
-        QTest::newRow("Treatment_Recirculate") << int(CMD_RICIRCULATE) << "Treatment_Recirculate"
+        QTest::newRow("Treatment_Recirculate") << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate)
                                                << "Submit event T_SB_2_RC 5"
                                                << "Tx recirc on entry"
                                                << "Tx recirc in exit" << int(Can::MODE_TREA);
-        QTest::newRow("Treatment_End") << int(CMD_END_TX) << "Treatment_End"
+        QTest::newRow("Treatment_End") << int(CMD_END_TX) << QString(Chart::State::Treatment_End)
                                        << "Submit event T_SB_2_TE 5"
                                        << "Tx End on entry"
                                        << "Tx in exit" << int(Can::MODE_TREA);
-        QTest::newRow("Post_Tx") << int(CMD_POST_TX) << "Post_Tx"
+        QTest::newRow("Post_Tx") << int(CMD_POST_TX) << QString(Chart::State::Post_Tx)
                                  << "Submit event T_SB_2_Posttx 6"
                                  << "Post Tx on entry"
                                  << "Post Tx on exit" << int(Can::MODE_POST);
@@ -288,7 +289,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Standby in exit");
         QTest::ignoreMessage(QtDebugMsg, qPrintable(entryLine));
         d().tick();
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
         const Messages announced = SimulatorDriver::withId(d().tick(), Can::ID_TD_OP_MODE_DATA);
         QCOMPARE(d().state(), state);
         QVERIFY(!announced.isEmpty());
@@ -305,10 +306,10 @@ private slots:
         d().tick();
         QCOMPARE(d().state(), state);
         d().tick();
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
         QCOMPARE(status().treatmentElapsedTimeMS, 7200000u);
         // CMD_STAND_BY has no jump of its own from Standby.
-        QCOMPARE(statesVisited(d(), 20), QStringList{"Standby"});
+        QCOMPARE(statesVisited(d(), 20), QStringList{Chart::State::Standby});
     }
 
     void demoMenuJumpsBetweenStatesThroughStandby_data()
@@ -317,19 +318,19 @@ private slots:
         QTest::addColumn<QString>("from");
         QTest::addColumn<int>("toCommand");
         QTest::addColumn<QString>("to");
-        QTest::newRow("Pre_Tx to Treatment") << int(CMD_MAIN_TX) << "Treatment" << int(CMD_PRE_TX) << "Pre_Tx";
-        QTest::newRow("Treatment to Post_Tx") << int(CMD_MAIN_TX) << "Treatment" << int(CMD_POST_TX) << "Post_Tx";
+        QTest::newRow("Pre_Tx to Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << int(CMD_PRE_TX) << QString(Chart::State::Pre_Tx);
+        QTest::newRow("Treatment to Post_Tx") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << int(CMD_POST_TX) << QString(Chart::State::Post_Tx);
         QTest::newRow("Post_Tx to Blood_Prime")
-            << int(CMD_POST_TX) << "Post_Tx" << int(CMD_BLOOD_PRIME) << "Blood_Prime";
+            << int(CMD_POST_TX) << QString(Chart::State::Post_Tx) << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime);
         QTest::newRow("Blood_Prime to Treatment_End")
-            << int(CMD_BLOOD_PRIME) << "Blood_Prime" << int(CMD_END_TX) << "Treatment_End";
+            << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime) << int(CMD_END_TX) << QString(Chart::State::Treatment_End);
         QTest::newRow("Treatment_End to Treatment_Rinseback")
-            << int(CMD_END_TX) << "Treatment_End" << int(CMD_RINSEBACK) << "Treatment_Rinseback";
+            << int(CMD_END_TX) << QString(Chart::State::Treatment_End) << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback);
         QTest::newRow("Treatment_Rinseback to Treatment_Recirculate")
-            << int(CMD_RINSEBACK) << "Treatment_Rinseback" << int(CMD_RICIRCULATE) << "Treatment_Recirculate";
+            << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate);
         QTest::newRow("Treatment_Recirculate to Treatment")
-            << int(CMD_RICIRCULATE) << "Treatment_Recirculate" << int(CMD_MAIN_TX) << "Treatment";
-        QTest::newRow("Treatment to Treatment") << int(CMD_MAIN_TX) << "Treatment" << int(CMD_MAIN_TX) << "Treatment";
+            << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate) << int(CMD_MAIN_TX) << QString(Chart::State::Treatment);
+        QTest::newRow("Treatment to Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << int(CMD_MAIN_TX) << QString(Chart::State::Treatment);
     }
 
     void demoMenuJumpsBetweenStatesThroughStandby()
@@ -346,7 +347,7 @@ private slots:
             d().tick();
             perTick << d().state();
         }
-        QCOMPARE(perTick, (QStringList{from, QStringLiteral("Standby"), QStringLiteral("Standby"), to}));
+        QCOMPARE(perTick, (QStringList{from, Chart::State::Standby, Chart::State::Standby, to}));
         QCOMPARE(status().userCmd, CMD_NONE);
     }
 
@@ -361,7 +362,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Standby in exit");
         QTest::ignoreMessage(QtDebugMsg, "Standby on entry");
         const Messages sent = d().tick();
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
         QVERIFY(d().controller().uiConfirmMessages().isEmpty());
         // The entry announces Standby at once.
         const Messages announced = SimulatorDriver::withId(d().tick(), Can::ID_TD_OP_MODE_DATA);
@@ -372,11 +373,11 @@ private slots:
 
     void txStopInTreatmentTurnsIntoAPause()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().demoMenu(CMD_TX_STOP);
         QTest::ignoreMessage(QtDebugMsg, "Tx  in exit");
         QTest::ignoreMessage(QtDebugMsg, "Tx pause on entry");
-        QCOMPARE(statesVisited(d(), 3), (QStringList{"Treatment", "Treatment_Pause"}));
+        QCOMPARE(statesVisited(d(), 3), (QStringList{Chart::State::Treatment, Chart::State::Treatment_Pause}));
         QCOMPARE(status().userCmd, CMD_NONE);
         QCOMPARE(status().requestTreatmentReset, false);
         QCOMPARE(status().activeTopAlarm, ALARM_ID_TD_TREATMENT_STOPPED_BY_USER);
@@ -389,23 +390,23 @@ private slots:
             alarms.append(SimulatorDriver::withId(d().tick(), Can::ID_ALARM_STATUS_DATA));
         QCOMPARE(alarms.size(), 1);
         QCOMPARE(SimulatorDriver::payloadBytes(alarms.first()), encodedPayload({3u, 96, 0u, 6}));
-        QCOMPARE(statesVisited(d(), 30), QStringList{"Treatment_Pause"});
+        QCOMPARE(statesVisited(d(), 30), QStringList{Chart::State::Treatment_Pause});
 
         // The pause is left for Standby by the demo menu like any state.
         d().demoMenu(CMD_STAND_BY);
         QTest::ignoreMessage(QtDebugMsg, "Tx pasue in exit");
-        QVERIFY(d().tickUntilState(QStringLiteral("Standby"), 3));
+        QVERIFY(d().tickUntilState(Chart::State::Standby, 3));
     }
 
     void txStopElsewhereDoesNotExist_data()
     {
         QTest::addColumn<int>("command");
         QTest::addColumn<QString>("state");
-        QTest::newRow("Standby") << int(CMD_STAND_BY) << "Standby";
-        QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << "Pre_Tx";
-        QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << "Blood_Prime";
-        QTest::newRow("Treatment_End") << int(CMD_END_TX) << "Treatment_End";
-        QTest::newRow("Post_Tx") << int(CMD_POST_TX) << "Post_Tx";
+        QTest::newRow("Standby") << int(CMD_STAND_BY) << QString(Chart::State::Standby);
+        QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << QString(Chart::State::Pre_Tx);
+        QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime);
+        QTest::newRow("Treatment_End") << int(CMD_END_TX) << QString(Chart::State::Treatment_End);
+        QTest::newRow("Post_Tx") << int(CMD_POST_TX) << QString(Chart::State::Post_Tx);
     }
 
     void txStopElsewhereDoesNotExist()
@@ -419,8 +420,8 @@ private slots:
         d().demoMenu(CMD_TX_STOP);
         QTest::ignoreMessage(QtDebugMsg, "Cmd does not exist 6");
         const QStringList visited = statesVisited(d(), 30);
-        QCOMPARE(visited.last(), QStringLiteral("Standby"));
-        QVERIFY(!visited.contains(QStringLiteral("Treatment_Pause")));
+        QCOMPARE(visited.last(), Chart::State::Standby);
+        QVERIFY(!visited.contains(Chart::State::Treatment_Pause));
         QCOMPARE(status().userCmd, CMD_NONE);
         QCOMPARE(status().activeTopAlarm, ALARM_ID_NO_ALARM);
     }
@@ -439,7 +440,7 @@ private slots:
         d().ticks(2);
         d().demoMenu(command);
         QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Cmd does not exist %1").arg(command)));
-        QCOMPARE(statesVisited(d(), 20), QStringList{"Standby"});
+        QCOMPARE(statesVisited(d(), 20), QStringList{Chart::State::Standby});
         QCOMPARE(status().userCmd, CMD_NONE);
     }
 
@@ -454,23 +455,23 @@ private slots:
     void alarmCommandsAreNeitherTakenNorCleared()
     {
         QFETCH(int, command);
-        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, QStringLiteral("Pre_Tx")));
+        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, Chart::State::Pre_Tx));
         d().demoMenu(command);
         QTest::ignoreMessage(QtDebugMsg, "Standby on entry");
         const QStringList visited = statesVisited(d(), 30);
-        QCOMPARE(visited, (QStringList{"Pre_Tx", "Standby"}));
+        QCOMPARE(visited, (QStringList{Chart::State::Pre_Tx, Chart::State::Standby}));
         QCOMPARE(int(status().userCmd), command);
 
         // In Standby the command re-enters Standby and stays.
         d().demoMenu(command);
         QTest::ignoreMessage(QtDebugMsg, "Standby on entry");
         d().ticks(2);
-        QCOMPARE(statesVisited(d(), 30), QStringList{"Standby"});
+        QCOMPARE(statesVisited(d(), 30), QStringList{Chart::State::Standby});
         QCOMPARE(int(status().userCmd), command);
 
         // The next command replaces it.
         d().demoMenu(CMD_PRE_TX);
-        QVERIFY(d().tickUntilState(QStringLiteral("Pre_Tx"), 3));
+        QVERIFY(d().tickUntilState(Chart::State::Pre_Tx, 3));
     }
 
     void commandsOutOfRangeAreHarmless_data()
@@ -486,9 +487,9 @@ private slots:
     void commandsOutOfRangeAreHarmless()
     {
         QFETCH(qint32, command);
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().demoMenu(command);
-        QCOMPARE(statesVisited(d(), 20), (QStringList{"Treatment", "Standby"}));
+        QCOMPARE(statesVisited(d(), 20), (QStringList{Chart::State::Treatment, Chart::State::Standby}));
         QCOMPARE(int(status().userCmd), int(command));
     }
 
@@ -498,7 +499,7 @@ private slots:
         d().demoMenu(CMD_MAIN_TX);
         d().tick();
         d().tick();
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
         // The entry advanced the clock once and sent the time at once.
         QCOMPARE(status().treatmentElapsedTimeMS, 7200100u);
         const Messages time = SimulatorDriver::withId(d().tick(), Can::ID_TD_TREATMENT_TIME_DATA);
@@ -508,12 +509,12 @@ private slots:
 
     void treatmentEndsOnceThePrescribedTimeIsExceeded()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         runUntilTheLastSecondOfTreatment();
         if (QTest::currentTestFailed())
             return;
         // The step that passes 240 minutes by a whole second ends it.
-        QCOMPARE(statesVisited(d(), 3), (QStringList{"Treatment", "Treatment_End"}));
+        QCOMPARE(statesVisited(d(), 3), (QStringList{Chart::State::Treatment, Chart::State::Treatment_End}));
         QCOMPARE(status().isTreatmentComplete, true);
         QCOMPARE(status().activeTopAlarm, ALARM_ID_TD_END_OF_TREATMENT);
         QCOMPARE(status().activeAlarmProperty, quint16(248));
@@ -523,12 +524,12 @@ private slots:
 
     void demoMenuExitIsNotOverriddenByTheEndOfTreatment()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         runUntilTheLastSecondOfTreatment();
         if (QTest::currentTestFailed())
             return;
         d().demoMenu(CMD_PRE_TX);
-        QCOMPARE(statesVisited(d(), 5), (QStringList{"Treatment", "Standby", "Pre_Tx"}));
+        QCOMPARE(statesVisited(d(), 5), (QStringList{Chart::State::Treatment, Chart::State::Standby, Chart::State::Pre_Tx}));
         QCOMPARE(status().userCmd, CMD_NONE);
     }
 
@@ -536,25 +537,25 @@ private slots:
     {
         // On its own, an alarm that pauses moves Treatment to the pause ...
         SimulatorDriver alone;
-        QVERIFY(alone.enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(alone.enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         alone.controller().triggerAnAlarm(ALARM_ID_TD_VENOUS_PRESSURE_LOW, -999);
-        QCOMPARE(statesVisited(alone, 3), (QStringList{"Treatment", "Treatment_Pause"}));
+        QCOMPARE(statesVisited(alone, 3), (QStringList{Chart::State::Treatment, Chart::State::Treatment_Pause}));
 
         // ... but not when the same step took a demo-menu command: the
         // command is carried out and nothing is left behind.
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().controller().triggerAnAlarm(ALARM_ID_TD_VENOUS_PRESSURE_LOW, -999);
         d().demoMenu(CMD_PRE_TX);
-        QCOMPARE(statesVisited(d(), 6), (QStringList{"Treatment", "Standby", "Pre_Tx"}));
+        QCOMPARE(statesVisited(d(), 6), (QStringList{Chart::State::Treatment, Chart::State::Standby, Chart::State::Pre_Tx}));
         QCOMPARE(status().userCmd, CMD_NONE);
     }
 
     void txStopKeepsItsTurnIntoThePause()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().controller().triggerAnAlarm(ALARM_ID_TD_VENOUS_PRESSURE_LOW, -999);
         d().demoMenu(CMD_TX_STOP);
-        QCOMPARE(statesVisited(d(), 5), (QStringList{"Treatment", "Treatment_Pause"}));
+        QCOMPARE(statesVisited(d(), 5), (QStringList{Chart::State::Treatment, Chart::State::Treatment_Pause}));
         QCOMPARE(status().activeTopAlarm, ALARM_ID_TD_TREATMENT_STOPPED_BY_USER);
         QCOMPARE(status().userCmd, CMD_NONE);
     }
@@ -564,13 +565,13 @@ private slots:
         d().ticks(2);
         d().demoMenu(CMD_POST_TX);
         d().tick();
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
         // The next command arrives while Standby is being left: Post_Tx's
         // entry takes it, and Post_Tx is left again for it.
         d().demoMenu(CMD_PRE_TX);
         QTest::ignoreMessage(QtDebugMsg, "Post Tx on entry");
         QTest::ignoreMessage(QtDebugMsg, "Post Tx on exit");
-        QCOMPARE(statesVisited(d(), 6), (QStringList{"Post_Tx", "Standby", "Pre_Tx"}));
+        QCOMPARE(statesVisited(d(), 6), (QStringList{Chart::State::Post_Tx, Chart::State::Standby, Chart::State::Pre_Tx}));
         QCOMPARE(status().userCmd, CMD_NONE);
     }
 
@@ -579,20 +580,20 @@ private slots:
         State_Status stateStatus = STATE_ON_ACTION;
         QString event;
         StepExit exit(stateStatus, event);
-        exit.leave(QStringLiteral("T_Tx_2_TE"));
+        exit.leave(Chart::Event::T_Tx_2_TE);
         QCOMPARE(stateStatus, STATE_ON_EXIT);
         exit.stay();
         QCOMPARE(stateStatus, STATE_ON_ACTION);
-        exit.leaveForDemoMenu(QStringLiteral("T_Back_2_SB"));
-        exit.leave(QStringLiteral("T_Tx_2_TP"));
-        exit.setEvent(QStringLiteral("T_TP_2_RB"));
+        exit.leaveForDemoMenu(Chart::Event::T_Back_2_SB);
+        exit.leave(Chart::Event::T_Tx_2_TP);
+        exit.setEvent(Chart::Event::T_TP_2_RB);
         exit.stay();
         QCOMPARE(stateStatus, STATE_ON_EXIT);
-        QCOMPARE(event, QStringLiteral("T_Back_2_SB"));
+        QCOMPARE(event, Chart::Event::T_Back_2_SB);
         QVERIFY(exit.isFixedByDemoMenu());
         // Standby carries the command out by redirecting the exit.
-        exit.leaveForDemoMenu(QStringLiteral("T_SB_2_Pretx"));
-        QCOMPARE(event, QStringLiteral("T_SB_2_Pretx"));
+        exit.leaveForDemoMenu(Chart::Event::T_SB_2_Pretx);
+        QCOMPARE(event, Chart::Event::T_SB_2_Pretx);
 
         // A new step starts free.
         StepExit next(stateStatus, event);

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "ApplicationController.h"
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -62,7 +63,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Standby on entry");
         const Messages first = d().tick();
         QVERIFY(first.isEmpty());
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
         QCOMPARE(d().controller().elapsedTimeCtr(), 1u);
 
         // What the entry queued goes out on the next tick.
@@ -112,11 +113,11 @@ private slots:
 
     void noOperationModeBroadcastInPreTxAndBloodPrimeSteps()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, QStringLiteral("Pre_Tx")));
+        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, Chart::State::Pre_Tx));
         d().tick();
         QVERIFY(ticksWith(d(), Can::ID_TD_OP_MODE_DATA, 40).isEmpty());
 
-        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, QStringLiteral("Blood_Prime")));
+        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, Chart::State::Blood_Prime));
         d().tick();
         QVERIFY(ticksWith(d(), Can::ID_TD_OP_MODE_DATA, 40).isEmpty());
     }
@@ -126,12 +127,12 @@ private slots:
         QTest::addColumn<int>("command");
         QTest::addColumn<QString>("state");
         QTest::addColumn<int>("mode");
-        QTest::newRow("Treatment") << int(CMD_MAIN_TX) << "Treatment" << int(Can::MODE_TREA);
-        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << "Treatment_Rinseback" << int(Can::MODE_TREA);
+        QTest::newRow("Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << int(Can::MODE_TREA);
+        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << int(Can::MODE_TREA);
         QTest::newRow("Treatment_Recirculate")
-            << int(CMD_RICIRCULATE) << "Treatment_Recirculate" << int(Can::MODE_TREA);
-        QTest::newRow("Treatment_End") << int(CMD_END_TX) << "Treatment_End" << int(Can::MODE_TREA);
-        QTest::newRow("Post_Tx") << int(CMD_POST_TX) << "Post_Tx" << int(Can::MODE_POST);
+            << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate) << int(Can::MODE_TREA);
+        QTest::newRow("Treatment_End") << int(CMD_END_TX) << QString(Chart::State::Treatment_End) << int(Can::MODE_TREA);
+        QTest::newRow("Post_Tx") << int(CMD_POST_TX) << QString(Chart::State::Post_Tx) << int(Can::MODE_POST);
     }
 
     void operationModeOncePerSecondInTheOtherStates()
@@ -159,9 +160,9 @@ private slots:
 
     void operationModeInTreatmentPause()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().demoMenu(CMD_TX_STOP);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
         d().ticks(2);
         const QList<int> at = ticksWith(d(), Can::ID_TD_OP_MODE_DATA, 40);
         QCOMPARE(at.size(), 4);
@@ -215,7 +216,7 @@ private slots:
     {
         // The blood prime step answers the water sample before it sends its
         // set points; the set points still go out first.
-        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, QStringLiteral("Blood_Prime")));
+        QVERIFY(d().enterByDemoMenu(CMD_BLOOD_PRIME, Chart::State::Blood_Prime));
         d().request(Can::ID_UI_WATER_SAMPLE_RESULT_RQST, SimulatorDriver::f32(1.0f));
         d().tick();
         const Messages sent = d().tick();
@@ -276,7 +277,7 @@ private slots:
 
     void sameRequestTwiceInOneTickOnlySecondIsHandled()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, QStringLiteral("Pre_Tx")));
+        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, Chart::State::Pre_Tx));
         d().request(Can::ID_UI_WATER_SAMPLE_RESULT_RQST, SimulatorDriver::f32(1.5f));
         d().request(Can::ID_UI_WATER_SAMPLE_RESULT_RQST, SimulatorDriver::f32(2.5f));
         const Messages sent = SimulatorDriver::withId(d().ticks(3), Can::ID_TD_WATER_SAMPLE_RESULT_RESP);
@@ -294,7 +295,7 @@ private slots:
 
         // Pre_Tx's first step answers it.
         d().demoMenu(CMD_PRE_TX);
-        QVERIFY(d().tickUntilState(QStringLiteral("Pre_Tx")));
+        QVERIFY(d().tickUntilState(Chart::State::Pre_Tx));
         d().tick();
         QVERIFY(!d().controller().receivedRequests().isParked(Can::ID_UI_WATER_SAMPLE_RESULT_RQST));
         QCOMPARE(SimulatorDriver::withId(d().tick(), Can::ID_TD_WATER_SAMPLE_RESULT_RESP).size(), 1);
@@ -303,12 +304,12 @@ private slots:
     void requestNeverServedByTheStateStaysParked()
     {
         // Pre_Tx never serves a dry-bicart request.
-        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, QStringLiteral("Pre_Tx")));
+        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, Chart::State::Pre_Tx));
         d().request(Can::ID_UI_DRY_BICART_DISCONNECT_RQST, SimulatorDriver::u32(DRY_BICART_ACTION_DRAIN));
         const Messages sent = d().ticks(50);
         QVERIFY(SimulatorDriver::withId(sent, Can::ID_TD_DRY_BICART_DISCONNECT_RESP).isEmpty());
         QVERIFY(d().controller().receivedRequests().isParked(Can::ID_UI_DRY_BICART_DISCONNECT_RQST));
-        QCOMPARE(d().state(), QStringLiteral("Pre_Tx"));
+        QCOMPARE(d().state(), Chart::State::Pre_Tx);
     }
 
     void shortAndEmptyPayloadsReadAsZero_data()
@@ -322,7 +323,7 @@ private slots:
     void shortAndEmptyPayloadsReadAsZero()
     {
         QFETCH(QByteArray, payload);
-        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, QStringLiteral("Pre_Tx")));
+        QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, Chart::State::Pre_Tx));
         d().request(Can::ID_UI_WATER_SAMPLE_RESULT_RQST, payload);
         const Messages sent = SimulatorDriver::withId(d().ticks(2), Can::ID_TD_WATER_SAMPLE_RESULT_RESP);
         QCOMPARE(sent.size(), 1);
@@ -373,13 +374,13 @@ private slots:
                                               Can::ID_UI_ADJUST_DISPOSABLES_REMOVAL_CONFIRM_RQST,
                                               Can::ID_UI_PRESSURE_LIMIT_WIDEN_RQST,
                                               Can::ID_UI_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RQST};
-        const QList<QPair<User_Command_ID, QString>> states{{CMD_PRE_TX, QStringLiteral("Pre_Tx")},
-                                                            {CMD_BLOOD_PRIME, QStringLiteral("Blood_Prime")},
-                                                            {CMD_MAIN_TX, QStringLiteral("Treatment")},
-                                                            {CMD_RINSEBACK, QStringLiteral("Treatment_Rinseback")},
-                                                            {CMD_RICIRCULATE, QStringLiteral("Treatment_Recirculate")},
-                                                            {CMD_END_TX, QStringLiteral("Treatment_End")},
-                                                            {CMD_POST_TX, QStringLiteral("Post_Tx")}};
+        const QList<QPair<User_Command_ID, QString>> states{{CMD_PRE_TX, Chart::State::Pre_Tx},
+                                                            {CMD_BLOOD_PRIME, Chart::State::Blood_Prime},
+                                                            {CMD_MAIN_TX, Chart::State::Treatment},
+                                                            {CMD_RINSEBACK, Chart::State::Treatment_Rinseback},
+                                                            {CMD_RICIRCULATE, Chart::State::Treatment_Recirculate},
+                                                            {CMD_END_TX, Chart::State::Treatment_End},
+                                                            {CMD_POST_TX, Chart::State::Post_Tx}};
         for (const auto &target : states) {
             QVERIFY(d().enterByDemoMenu(target.first, target.second));
             for (const QByteArray &payload : {QByteArray(""), QByteArray(1, '\xFF'), QByteArray(5, '\xFF')}) {
@@ -417,7 +418,7 @@ private slots:
         d().tick();
         QVERIFY(d().controller().uiConfirmMessages().isEmpty());
         QVERIFY(!d().controller().receivedRequests().isParked(Can::ID_UI_CONFIRMATION_RESULT_RESP));
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
     }
 
     void confirmationResultOfNeitherKindStaysParked()
@@ -426,11 +427,11 @@ private slots:
         d().confirmationResult(7, CMD_PRE_TX);
         d().ticks(20);
         QVERIFY(d().controller().receivedRequests().isParked(Can::ID_UI_CONFIRMATION_RESULT_RESP));
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
         QVERIFY(d().controller().uiConfirmMessages().isEmpty());
         // A later confirmation result replaces it.
         d().demoMenu(CMD_PRE_TX);
-        QVERIFY(d().tickUntilState(QStringLiteral("Pre_Tx")));
+        QVERIFY(d().tickUntilState(Chart::State::Pre_Tx));
     }
 
     void timerDrivesTheChartAndBusRequestsAreAnswered()
@@ -444,10 +445,10 @@ private slots:
             [&sent](const QVariantList &list) { sent.append(list); }, Qt::DirectConnection);
         QVERIFY(controller.init());
         QVERIFY(!controller.init());
-        QTRY_COMPARE_WITH_TIMEOUT(controller.getActiveStateName(), QStringLiteral("Standby"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(controller.getActiveStateName(), Chart::State::Standby, 5000);
         emit ApplicationController::I().didUnhandledMsgAppController(
             {int(Can::ID_INITIATE_TREATMENT), -3, SimulatorDriver::u32(1)});
-        QTRY_COMPARE_WITH_TIMEOUT(controller.getActiveStateName(), QStringLiteral("Pre_Tx"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(controller.getActiveStateName(), Chart::State::Pre_Tx, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(SimulatorDriver::indexOf(sent, Can::ID_TD_RESP_INITIATE_TREATMENT) >= 0, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(
             [&sent] {
@@ -479,13 +480,13 @@ private slots:
     {
         // The first arterial sample of a Treatment is the seeded generator's
         // first draw over the wide limits, and two runs see the same samples.
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         QRandomGenerator reference(1);
         const float first = float(reference.generateDouble() * 400 + -300);
         QCOMPARE(d().controller().pressureVars().arterialRawMMHG[0], first);
 
         SimulatorDriver other;
-        QVERIFY(other.enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(other.enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         for (int i = 0; i < 30; ++i)
             QCOMPARE(SimulatorDriver::withId(d().tick(), Can::ID_TD_PRESSURE_DATA),
                      SimulatorDriver::withId(other.tick(), Can::ID_TD_PRESSURE_DATA));

@@ -3,6 +3,7 @@
 #include <limits>
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -45,7 +46,7 @@ private:
 
     // Into Treatment by the demo menu: 2 of 240 hours elapsed, 1 of 2 L
     // removed.
-    void enterByJump() { QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment"))); }
+    void enterByJump() { QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment)); }
     void enterWith(const Prescription &prescribed) { QVERIFY(d().startTreatment(prescribed)); }
 
     // The payload values of the one response id sent over the next two
@@ -160,9 +161,9 @@ private slots:
 
         // Elapsed time already reaches the duration.
         QCOMPARE(validateUF(1.0f), (QVariantList{0u, 7, 1.0f, 0.0f}));
-        d().tickUntil([this] { return d().state() != QLatin1String("Treatment"); }, 20, &sent);
+        d().tickUntil([this] { return d().state() != Chart::State::Treatment; }, 20, &sent);
         sent.append(d().ticks(30));
-        QCOMPARE(d().state(), QStringLiteral("Treatment_End"));
+        QCOMPARE(d().state(), Chart::State::Treatment_End);
         QVERIFY(SimulatorDriver::floatsAreFinite(sent));
         for (const QVariantList &message : SimulatorDriver::withId(sent, Can::ID_TD_ULTRAFILTRATION_DATA))
             QCOMPARE(SimulatorDriver::field(message, 1).toFloat(), 0.0f);
@@ -211,7 +212,7 @@ private slots:
 
         QVariantList lastTime;
         QVariantList lastRange;
-        while (d().state() == QLatin1String("Treatment")) {
+        while (d().state() == Chart::State::Treatment) {
             for (const QVariantList &message : d().tick()) {
                 if (message.first().toInt() == int(Can::ID_TD_TREATMENT_TIME_DATA))
                     lastTime = message.mid(2);
@@ -223,7 +224,7 @@ private slots:
             if (message.first().toInt() == int(Can::ID_TD_TREATMENT_TIME_DATA))
                 lastTime = message.mid(2);
         }
-        QCOMPARE(d().state(), QStringLiteral("Treatment_End"));
+        QCOMPARE(d().state(), Chart::State::Treatment_End);
         // One second past the prescribed 8 hours.
         QCOMPARE(lastTime, (QVariantList{28800u, 28801u, 0u}));
         QCOMPARE(lastRange, (QVariantList{482u, 482u, 0.0f, 0.0f, 50, 600}));
@@ -241,7 +242,7 @@ private slots:
             QCOMPARE(SimulatorDriver::field(time, 2).toUInt(), std::numeric_limits<quint32>::max());
         }
         QCOMPARE(SimulatorDriver::field(times.last(), 1).toUInt(), 59u);
-        QCOMPARE(d().state(), QStringLiteral("Treatment"));
+        QCOMPARE(d().state(), Chart::State::Treatment);
     }
 
     // UF volume change ----------------------------------------------------
@@ -269,23 +270,6 @@ private slots:
         QCOMPARE(status().validateUFVolReceived, false);
     }
 
-    void ufVolumeEqualToTheRemovedVolumeIsRejected()
-    {
-        enterByJump();
-        const float removedL = status().ufVolDeliveredL;
-        QCOMPARE(validateUF(removedL), (QVariantList{0u, 11, removedL, 0.0f}));
-    }
-
-    void ufVolumeNeedingMoreThanTwoLitresAnHourIsRejected()
-    {
-        enterByJump();
-        // 7 L more in 2 h.
-        const QVariantList answered = validateUF(8.0f);
-        QCOMPARE(answered.mid(0, 3), (QVariantList{0u, 12, 8.0f}));
-        QVERIFY(answered.value(3).toFloat() > 3.4f);
-        QCOMPARE(status().validateUFVolReceived, false);
-    }
-
     void ufVolumeOfEightLitresIsAllowedWithinTwoLitresAnHour()
     {
         enterByJump();
@@ -295,18 +279,6 @@ private slots:
         QVERIFY(answered.value(3).toFloat() <= 2.0f);
         QCOMPARE(status().validateUFVolReceived, true);
         QCOMPARE(status().validateUFVolGoalL, 8.0f);
-    }
-
-    void ufVolumeValidationGivesTheRate()
-    {
-        enterByJump();
-        const double elapsedMin = (status().treatmentElapsedTimeMS + 100) / 60000.0;
-        const double removedML = double(status().ufVolDeliveredL) * 1000.0;
-        const QVariantList answered = validateUF(2.5f);
-        QCOMPARE(answered.mid(0, 3), (QVariantList{1u, 0, 2.5f}));
-        const double expected = (2500.0 - removedML) / (240.0 - elapsedMin) * 60.0 / 1000.0;
-        QVERIFY(qAbs(answered.value(3).toDouble() - expected) < 1e-5);
-        QCOMPARE(status().validateUFRateLHR, answered.value(3).toFloat());
     }
 
     void ufConfirmationTakesTheRateRoundedToTwoDecimals()
@@ -368,7 +340,7 @@ private slots:
         const QVariantList validated = duration ? validateDuration(300) : validateUF(2.5f);
         QCOMPARE(validated.value(0).toUInt(), 1u);
         d().demoMenu(CMD_STAND_BY);
-        QVERIFY(d().tickUntilState(QStringLiteral("Standby")));
+        QVERIFY(d().tickUntilState(Chart::State::Standby));
         enterByJump();
         const float rateLHR = float(rounded(validated.value(duration ? 5 : 3).toFloat()));
         const QVariantList confirmed = duration ? confirmDuration(300, validated.value(3).toUInt(), rateLHR)
@@ -401,24 +373,6 @@ private slots:
         enterByJump();
         QCOMPARE(validateDuration(durationMin), (QVariantList{0u, reason, durationMin, 0u, 0.0f, 0.0f}));
         QCOMPARE(status().validateTxDurReceived, false);
-    }
-
-    void durationNeedingMoreThanTwoLitresAnHourIsRejected()
-    {
-        enterByJump();
-        // 1 L left for the minute that would remain.
-        const QVariantList answered = validateDuration(121);
-        QCOMPARE(answered.mid(0, 5), (QVariantList{0u, 12, 121u, 0u, 2.0f}));
-        QVERIFY(answered.value(5).toFloat() > 2.0f);
-    }
-
-    void durationLimitsAreSixtyAndFourHundredEighty()
-    {
-        enterWith(prescription(240, 1.0f, 180));
-        QCOMPARE(validateDuration(60).mid(0, 2), (QVariantList{1u, 0}));
-        QCOMPARE(validateDuration(480).mid(0, 2), (QVariantList{1u, 0}));
-        QCOMPARE(validateDuration(59).mid(0, 2), (QVariantList{0u, 6}));
-        QCOMPARE(validateDuration(481).mid(0, 2), (QVariantList{0u, 6}));
     }
 
     void heparinKeepsItsHeparinFreeEnd_data()

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -62,9 +63,9 @@ private slots:
 
     void readingInTreatmentPause()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().demoMenu(CMD_TX_STOP);
-        QVERIFY(d().tickUntilState(QStringLiteral("Treatment_Pause")));
+        QVERIFY(d().tickUntilState(Chart::State::Treatment_Pause));
         d().requestWithoutPayload(Can::ID_UI_BLOOD_PRESSURE_RQST);
         const Messages sent = d().ticks(3);
         QCOMPARE(SimulatorDriver::withId(sent, Can::ID_TD_BLOOD_PRESSURE_READING_RESP).size(), 1);
@@ -73,7 +74,7 @@ private slots:
 
     void readingsStayInTheirHalfOpenRanges()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         QSet<quint32> systolic, diastolic, heartRate;
         for (int i = 0; i < 3000; ++i) {
             d().requestWithoutPayload(Can::ID_UI_BLOOD_PRESSURE_RQST);
@@ -98,7 +99,7 @@ private slots:
 
     void repeatedRequestsInOneTickGiveOneReading()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         for (int i = 0; i < 5; ++i)
             d().requestWithoutPayload(Can::ID_UI_BLOOD_PRESSURE_RQST);
         const Messages sent = d().ticks(3);
@@ -123,7 +124,7 @@ private slots:
     {
         QFETCH(QByteArray, payload);
         QFETCH(quint32, stored);
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         QCOMPARE(d().controller().treatmentParams().bloodPressureIntervalMin, 1800000u);
         d().request(Can::ID_UI_VITALS_ADJUSTMENT_RQST, payload);
         d().tick();
@@ -135,7 +136,7 @@ private slots:
 
     void intervalStartsNoPeriodicReading()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment")));
+        QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().request(Can::ID_UI_VITALS_ADJUSTMENT_RQST, intervalRequest(1));
         const Messages sent = d().ticks(1500);
         QCOMPARE(d().controller().treatmentParams().bloodPressureIntervalMin, 60000u);
@@ -144,7 +145,7 @@ private slots:
 
     void intervalChangeIsServedInTreatmentOnly()
     {
-        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, QStringLiteral("Treatment_Rinseback")));
+        QVERIFY(d().enterByDemoMenu(CMD_RINSEBACK, Chart::State::Treatment_Rinseback));
         d().request(Can::ID_UI_VITALS_ADJUSTMENT_RQST, intervalRequest(5));
         const Messages sent = d().ticks(5);
         QCOMPARE(SimulatorDriver::withId(sent, Can::ID_TD_VITALS_ADJUSTMENT_RESP).size(), 0);

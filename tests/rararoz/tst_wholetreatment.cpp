@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 
+#include "ChartNames.h"
 #include "SimulatorDriver.h"
 #include "StateController.h"
 
@@ -85,12 +86,12 @@ private:
     void standbyToPreTreatment()
     {
         Messages sent = d().ticks(12);
-        QCOMPARE(d().state(), QStringLiteral("Standby"));
+        QCOMPARE(d().state(), Chart::State::Standby);
         QCOMPARE(lastField(sent, Can::ID_TD_OP_MODE_DATA, 0), qint64(Can::MODE_STAN));
 
         d().request(Can::ID_INITIATE_TREATMENT, D::u32(1));
         bool reached = false;
-        sent = until(QStringLiteral("Pre_Tx"), 5, &reached);
+        sent = until(Chart::State::Pre_Tx, 5, &reached);
         QVERIFY(reached);
         sent += d().tick();
         QCOMPARE(D::answerOf(sent, Can::ID_TD_RESP_INITIATE_TREATMENT), QStringLiteral("1/0"));
@@ -120,11 +121,11 @@ private:
         const Messages reading = sendWithoutPayload(Can::ID_UI_BLOOD_PRESSURE_RQST);
         QCOMPARE(D::answerOf(reading, Can::ID_TD_BLOOD_PRESSURE_READING_RESP), QStringLiteral("1/0"));
         QCOMPARE(D::withId(reading, Can::ID_TD_BLOOD_PRESSURE_DATA).size(), 1);
-        QCOMPARE(d().state(), QStringLiteral("Pre_Tx"));
+        QCOMPARE(d().state(), Chart::State::Pre_Tx);
 
         d().requestWithoutPayload(Can::ID_UI_ADJUST_START_TREATMENT_RQST);
         bool reached = false;
-        Messages sent = until(QStringLiteral("Blood_Prime"), 5, &reached);
+        Messages sent = until(Chart::State::Blood_Prime, 5, &reached);
         QVERIFY(reached);
         sent += d().tick();
         QCOMPARE(D::answerOf(sent, Can::ID_TD_ADJUST_START_TREATMENT_RESP), QStringLiteral("1/0"));
@@ -133,10 +134,10 @@ private:
 
     void bloodPrime(bool first)
     {
-        QCOMPARE(d().state(), QStringLiteral("Blood_Prime"));
+        QCOMPARE(d().state(), Chart::State::Blood_Prime);
         QCOMPARE(sub().txState, TREAT_BLOOD_PRIME_STATE);
         bool reached = false;
-        Messages sent = until(QStringLiteral("Treatment"), 2000, &reached);
+        Messages sent = until(Chart::State::Treatment, 2000, &reached);
         QVERIFY(reached);
         // The prime volume grew to just above its target, once a second.
         const Messages progress = D::withId(sent, Can::ID_TD_BLOOD_PRIME_PROGRESS_DATA);
@@ -194,7 +195,7 @@ private:
         // The user stops the treatment from the menu: paused, with its alarm.
         d().demoMenu(CMD_TX_STOP);
         bool reached = false;
-        Messages sent = until(QStringLiteral("Treatment_Pause"), 5, &reached);
+        Messages sent = until(Chart::State::Treatment_Pause, 5, &reached);
         QVERIFY(reached);
         sent += d().ticks(12);
         QCOMPARE(status().activeTopAlarm, ALARM_ID_TD_TREATMENT_STOPPED_BY_USER);
@@ -206,7 +207,7 @@ private:
         QCOMPARE(confirmation(alarmAction(ALARM_USER_ACTION_RINSEBACK)),
                  QStringLiteral("%1/%2").arg(int(GENERIC_CONFIRM_ID_RINSEBACK)).arg(int(GENERIC_CONFIRM_CMD_REQUEST_OPEN)));
         d().confirmationResult(GENERIC_CONFIRM_ID_RINSEBACK, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
-        sent = until(QStringLiteral("Treatment_Rinseback"), 5, &reached);
+        sent = until(Chart::State::Treatment_Rinseback, 5, &reached);
         QVERIFY(reached);
         sent += d().tick();
         QCOMPARE(confirmation(sent),
@@ -218,7 +219,7 @@ private:
     // Rinseback from the start to the stop after the prescribed volume.
     void rinsebackRun()
     {
-        QCOMPARE(d().state(), QStringLiteral("Treatment_Rinseback"));
+        QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
         QCOMPARE(sub().rinsebackState, RINSEBACK_STOP_INIT_STATE);
         QCOMPARE(D::answerOf(rinsebackAction(REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_START), Can::ID_TD_RINSEBACK_CMD_RESP),
                  QStringLiteral("1/0"));
@@ -238,7 +239,7 @@ private:
                           Can::ID_TD_RINSEBACK_CMD_RESP),
                  QStringLiteral("1/0"));
         bool reached = false;
-        Messages sent = until(QStringLiteral("Treatment_Recirculate"), 5, &reached);
+        Messages sent = until(Chart::State::Treatment_Recirculate, 5, &reached);
         QVERIFY(reached);
         sent += d().ticks(12);
         QCOMPARE(lastField(sent, Can::ID_TD_TREATMENT_STATE_DATA, 0), qint64(TREAT_RECIRC_STATE));
@@ -251,7 +252,7 @@ private:
         QCOMPARE(D::answerOf(recircAction(REQUESTED_USER_ACTION_TX_RECIRC_RECONNECT), Can::ID_TD_RECIRCULATE_RESP),
                  accepted);
         d().request(Can::ID_UI_RECIRCULATE_RQST, D::u32(REQUESTED_USER_ACTION_TX_RECIRC_CONFIRM_RECONNECT));
-        sent = until(QStringLiteral("Blood_Prime"), 5, &reached);
+        sent = until(Chart::State::Blood_Prime, 5, &reached);
         QVERIFY(reached);
         sent += d().tick();
         QCOMPARE(D::answerOf(sent, Can::ID_TD_RECIRCULATE_RESP), accepted);
@@ -261,7 +262,7 @@ private:
     void treatmentToItsEnd()
     {
         bool reached = false;
-        Messages sent = until(QStringLiteral("Treatment_End"), int(kShortenedMin) * kTicksPerMinute, &reached);
+        Messages sent = until(Chart::State::Treatment_End, int(kShortenedMin) * kTicksPerMinute, &reached);
         QVERIFY(reached);
         QCOMPARE(lastField(sent, Can::ID_TD_TREATMENT_TIME_DATA, 0), qint64(kShortenedMin * 60));
         QVERIFY(lastField(sent, Can::ID_TD_TREATMENT_TIME_DATA, 1) >= qint64(kShortenedMin * 60) - 1);
@@ -276,7 +277,7 @@ private:
         alarmAction(ALARM_USER_ACTION_ACK);
         QCOMPARE(status().activeTopAlarm, ALARM_ID_NO_ALARM);
         d().requestWithoutPayload(Can::ID_TD_END_TREATMENT_RQST);
-        sent = until(QStringLiteral("Treatment_Rinseback"), 5, &reached);
+        sent = until(Chart::State::Treatment_Rinseback, 5, &reached);
         QVERIFY(reached);
         QCOMPARE(D::answerOf(sent, Can::ID_TD_END_TREATMENT_RESP), QStringLiteral("1/0"));
     }
@@ -294,7 +295,7 @@ private:
                                           .arg(int(GENERIC_CONFIRM_CMD_REQUEST_OPEN)));
         d().confirmationResult(GENERIC_CONFIRM_ID_TREATMENT_END, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         bool reached = false;
-        Messages sent = until(QStringLiteral("Post_Tx"), 5, &reached);
+        Messages sent = until(Chart::State::Post_Tx, 5, &reached);
         QVERIFY(reached);
         sent += d().ticks(12);
         QCOMPARE(confirmation(sent), QStringLiteral("%1/%2")
@@ -313,7 +314,7 @@ private:
                  QStringLiteral("1/0"));
         d().demoMenu(CMD_STAND_BY);
         bool reached = false;
-        Messages sent = until(QStringLiteral("Standby"), 5, &reached);
+        Messages sent = until(Chart::State::Standby, 5, &reached);
         QVERIFY(reached);
         sent += d().ticks(12);
         QCOMPARE(lastField(sent, Can::ID_TD_OP_MODE_DATA, 0), qint64(Can::MODE_STAN));

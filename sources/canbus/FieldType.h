@@ -6,8 +6,10 @@
 
 // The type of one payload field, as the configuration's type tags name it
 // (U08, S08, U16, S16, U32, S32, F32 and BOOL, which occupies four bytes like
-// the service reads it). Reading and writing go through the system's own
-// payload value types, so the tool and the service agree byte for byte.
+// the service reads it). The service's interpreter, the peer tool and the
+// tests all take the tags from here. Reading and writing go through the
+// system's own payload value types, so the tool and the service agree byte
+// for byte.
 class FieldType
 {
 public:
