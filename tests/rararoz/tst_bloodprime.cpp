@@ -1,9 +1,7 @@
 #include <QtTest>
 
-#include <memory>
-
 #include "BloodPrimeRamp.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // The blood prime with its flow ramp, pause allowance and progress
@@ -26,14 +24,11 @@ QList<quint32> rampFrom(quint32 flow, quint32 target, int seconds)
 
 } // namespace
 
-class TestBloodPrime : public QObject
+class TestBloodPrime : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() { return d().controller().treatmentStatus(); }
     const Blood_Prime_Vars &prime() { return d().controller().bloodPrimeVars(); }
     const Treatment_Sub_State_Vars &subStates() { return d().controller().treatmentSubStates(); }
 
@@ -50,8 +45,6 @@ private:
     void bolusCommand(quint32 command) { d().request(Can::ID_UI_FLUID_BOLUS_RQST, SimulatorDriver::u32(command)); }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     // Ramp -----------------------------------------------------------------
 

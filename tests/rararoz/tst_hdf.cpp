@@ -2,9 +2,8 @@
 
 #include <cmath>
 #include <limits>
-#include <memory>
 
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // Hemodiafiltration: the substitution controller, its rate, the adjustment
@@ -39,14 +38,12 @@ QByteArray adjustment(quint32 dilution, float volumeL)
 
 } // namespace
 
-class TestHDF : public QObject
+class TestHDF : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_HDF_vars &hdf() const { return _driver->controller().treatmentHDFVars(); }
+    const Treatment_HDF_vars &hdf() const { return d().controller().treatmentHDFVars(); }
 
     // Ticks until the next volume step has been made.
     void tickToNextStep()
@@ -68,8 +65,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     void firstRunAtFiftyThenMaximumRateAfterPause()
     {

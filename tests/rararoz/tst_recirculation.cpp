@@ -1,8 +1,6 @@
 #include <QtTest>
 
-#include <memory>
-
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // Recirculation with its warning and time-out, the treatment pause's
@@ -25,15 +23,12 @@ constexpr int kTicksPerSecond = 10;
 
 } // namespace
 
-class TestRecirculation : public QObject
+class TestRecirculation : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() const { return _driver->controller().treatmentStatus(); }
-    Recirculate_States recircState() const { return _driver->controller().treatmentSubStates().recircState; }
+    Recirculate_States recircState() const { return d().controller().treatmentSubStates().recircState; }
     Alarm_List topAlarm() const { return status().activeTopAlarm; }
 
     // Sends one action; its answer as "accepted/reason".
@@ -59,8 +54,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     void entryInitialisesAndBroadcasts()
     {

@@ -3,9 +3,7 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
-#include <memory>
-
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 #include "TalvoRarArozXMLStates.h"
 
@@ -42,15 +40,11 @@ QStringList statesVisited(SimulatorDriver &driver, int count)
 
 } // namespace
 
-class TestStateChart : public QObject
+class TestStateChart : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() { return d().controller().treatmentStatus(); }
-
     // From a demo-menu jump (two hours of 240 minutes elapsed) to the last
     // tick before the elapsed whole seconds pass the prescribed ones: two
     // simulated hours, 72 000 ticks.
@@ -64,9 +58,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
-
     void chartDocumentHasTheStatesAndTransitions()
     {
         QFile file(QStringLiteral(RARAROZ_SOURCE_DIR "/sources/rararoz/TalvoRarArozXMLStates.scxml"));

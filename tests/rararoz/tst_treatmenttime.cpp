@@ -1,9 +1,8 @@
 #include <QtTest>
 
 #include <limits>
-#include <memory>
 
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // The treatment clock, ultrafiltration with its pause, the validate-then-
@@ -33,16 +32,11 @@ double rounded(float rateLHR)
 
 } // namespace
 
-class TestTreatmentTime : public QObject
+class TestTreatmentTime : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() { return d().controller().treatmentStatus(); }
-    const Treatment_Params &params() { return d().controller().treatmentParams(); }
-
     // Into Treatment by the demo menu: 2 of 240 hours elapsed, 1 of 2 L
     // removed.
     void enterByJump() { QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, QStringLiteral("Treatment"))); }
@@ -92,8 +86,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     // Clock and broadcasts ------------------------------------------------
 
