@@ -142,6 +142,19 @@ private slots:
         QCOMPARE(SimulatorDriver::payloadBytes(requests.first()),
                  encodedPayload({int(GENERIC_CONFIRM_ID_TREATMENT_END), int(GENERIC_CONFIRM_CMD_REQUEST_OPEN),
                                  int(REQUEST_REJECT_REASON_NONE), 0.0f, 0.0f, 0.0f, 0.0f}));
+
+        // Accepted, it ends the treatment: post-treatment announces itself.
+        d().confirmationResult(GENERIC_CONFIRM_ID_TREATMENT_END, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
+        const QByteArray postTreatment = encodedPayload({int(Can::MODE_POST), 0u});
+        Messages after;
+        QVERIFY(d().tickUntil(
+            [&] {
+                for (const QVariantList &mode : SimulatorDriver::withId(after, Can::ID_TD_OP_MODE_DATA))
+                    if (SimulatorDriver::payloadBytes(mode) == postTreatment)
+                        return true;
+                return false;
+            },
+            30, &after));
     }
 
     void alarmActiveRejectsEveryAction()
