@@ -39,30 +39,26 @@ public:
         return answered;
     }
 
-    // The payload of the message named, from "field=value" texts; empty with
-    // the error in error when the name or a value is wrong.
-    QByteArray payload(const QString &message, const QStringList &values, QString &error) const
-    {
-        QByteArray bytes;
-        const MessageDefinition *definition = _definitions.lookup(message);
-        if (!definition)
-            error = QStringLiteral("no message %1").arg(message);
-        else
-            PayloadCodec::encode(*definition, values, bytes, error);
-        return bytes;
-    }
-
-    // Sends the message named; its sequence number, or 0 when it could not
-    // be built or written.
+    // Sends the message named, its fields given as "field=value" texts; its
+    // sequence number, or 0 when it could not be built or written (error()
+    // says why).
     Sequence send(const QString &message, const QStringList &values, bool requestAck = false)
     {
-        QString error;
-        const QByteArray bytes = payload(message, values, error);
+        _error.clear();
+        QByteArray payload;
         const MessageDefinition *definition = _definitions.lookup(message);
-        if (!definition || !error.isEmpty())
+        if (!definition) {
+            _error = QStringLiteral("no message %1").arg(message);
             return 0;
-        return _session.send(definition->id, bytes, requestAck);
+        }
+        if (!PayloadCodec::encode(*definition, values, payload, _error))
+            return 0;
+        const Sequence sequence = _session.send(definition->id, payload, requestAck);
+        if (sequence == 0)
+            _error = QStringLiteral("%1 could not be written").arg(message);
+        return sequence;
     }
+    QString error() const { return _error; }
 
     bool sendAcknowledged(quint16 id, const QByteArray &payload)
     {
@@ -112,4 +108,5 @@ public:
 private:
     PeerSession _session;
     MessageDefinitions _definitions;
+    QString _error;
 };

@@ -161,8 +161,10 @@ class TestEveryRequest : public QObject
     {
         const int mark = _ui.mark();
         if (_ui.send(QStringLiteral("ID_UI_CONFIRMATION_RESULT_RESP"),
-                     {QStringLiteral("confirmId=99"), QStringLiteral("status=%1").arg(stage.command)}) == 0)
+                     {QStringLiteral("confirmId=99"), QStringLiteral("status=%1").arg(stage.command)}) == 0) {
+            qWarning("%s", qPrintable(_ui.error()));
             return false;
+        }
         const QString mode = QStringLiteral("mode");
         const int standby = _ui.waitFor(mark, Can::ID_TD_OP_MODE_DATA, mode, 3, kWait);
         if (standby < 0 || _ui.waitFor(standby + 1, Can::ID_TD_OP_MODE_DATA, mode, stage.mode, kWait) < 0)
@@ -231,7 +233,7 @@ private slots:
         const bool acknowledged = answered->id == Can::ID_ACK_MESSAGE_THAT_REQUIRES_ACK;
         const int mark = _ui.mark();
         const Sequence sequence = _ui.send(request, values, acknowledged);
-        QVERIFY(sequence != 0);
+        QVERIFY2(sequence != 0, qPrintable(_ui.error()));
         if (acknowledged)
             QVERIFY(_ui.session().waitForAcknowledgement(sequence, kWait));
         else

@@ -78,7 +78,8 @@ private slots:
 
     void definedRequestIsDecodedByName()
     {
-        QVERIFY(_ui.send(QStringLiteral("ID_UI_WATER_SAMPLE_RESULT_RQST"), {QStringLiteral("result=25")}) != 0);
+        QVERIFY2(_ui.send(QStringLiteral("ID_UI_WATER_SAMPLE_RESULT_RQST"), {QStringLiteral("result=25")}) != 0,
+                 qPrintable(_ui.error()));
         QVERIFY(_service.waitForLog("log", "a300,UI,~Water Sample Result Request,25"));
         QVERIFY(_service.waitForOutput("Message a300,UI,~Water Sample Result Request,25"));
     }

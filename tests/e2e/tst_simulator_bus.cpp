@@ -28,7 +28,8 @@ private slots:
         QVERIFY(ui.waitFor(0, Can::ID_TD_OP_MODE_DATA, mode, Can::MODE_PRET, 0) < 0);
 
         const int mark = ui.mark();
-        QVERIFY(ui.send(QStringLiteral("ID_INITIATE_TREATMENT"), {QStringLiteral("request=1")}) != 0);
+        QVERIFY2(ui.send(QStringLiteral("ID_INITIATE_TREATMENT"), {QStringLiteral("request=1")}) != 0,
+                 qPrintable(ui.error()));
         QVERIFY(ui.waitFor(mark, Can::ID_TD_OP_MODE_DATA, mode, Can::MODE_PRET, kWait) >= 0);
 
         // The response on the TD-to-UI channel: accepted, no reason.
