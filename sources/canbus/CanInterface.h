@@ -33,7 +33,7 @@ namespace Can {
 class CanInterface : public QObject
 {
     Q_OBJECT
-    RARAROZ_SINGLETON(CanInterface)
+    RARAROZ_SINGLETON_TESTABLE(CanInterface)
 
 public:
     // How a device is made: plug-in, interface name, error text out.

@@ -8,7 +8,7 @@
 #include "startup.h"
 
 // The hub's self test start and the fake test messages of test mode.
-class tst_ApplicationController : public QObject
+class TestApplicationController : public QObject
 {
     Q_OBJECT
 
@@ -172,5 +172,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_ApplicationController)
+QTEST_GUILESS_MAIN(TestApplicationController)
 #include "tst_applicationcontroller.moc"

@@ -3,7 +3,7 @@
 #include "CommandLine.h"
 
 // The option rules: what each command line leaves in the process-wide flags.
-class tst_CommandLine : public QObject
+class TestCommandLine : public QObject
 {
     Q_OBJECT
 
@@ -171,5 +171,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_CommandLine)
+QTEST_GUILESS_MAIN(TestCommandLine)
 #include "tst_commandline.moc"

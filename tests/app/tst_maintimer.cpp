@@ -7,7 +7,7 @@
 #include "MainTimer.h"
 
 // The coarse tick and its date check; the timer runs on the test's thread.
-class tst_MainTimer : public QObject
+class TestMainTimer : public QObject
 {
     Q_OBJECT
 
@@ -59,5 +59,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_MainTimer)
+QTEST_GUILESS_MAIN(TestMainTimer)
 #include "tst_maintimer.moc"

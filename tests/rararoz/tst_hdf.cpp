@@ -2,10 +2,9 @@
 
 #include <cmath>
 #include <limits>
-#include <memory>
 
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // Hemodiafiltration: the substitution controller, its rate, the adjustment
@@ -18,8 +17,6 @@
 namespace {
 
 using Messages = SimulatorDriver::Messages;
-
-constexpr float kStepMinutes = 0.6666667f;
 
 Prescription hdfPrescription(quint32 bloodFlowMLPM = 400, float ufVolumeL = 2.4f)
 {
@@ -40,14 +37,12 @@ QByteArray adjustment(quint32 dilution, float volumeL)
 
 } // namespace
 
-class TestHDF : public QObject
+class TestHDF : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_HDF_vars &hdf() const { return _driver->controller().treatmentHDFVars(); }
+    const Treatment_HDF_vars &hdf() const { return d().controller().treatmentHDFVars(); }
 
     // Ticks until the next volume step has been made.
     void tickToNextStep()
@@ -69,8 +64,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     void firstRunAtFiftyThenMaximumRateAfterPause()
     {
@@ -81,15 +74,15 @@ private slots:
         QCOMPARE(hdf().hdfCurrentRateMLPM, 50.0f);
         QCOMPARE(hdf().hdfControlTimeCtr, 0u);
 
-        // A volume step every 40 running ticks, each of 40 ticks of flow.
-        float expected = 0.0f;
-        for (int step = 0; step < 3; ++step) {
+        // A volume step every 40 running ticks: a third of 100 mL at 50 mL/min.
+        float before = 0.0f;
+        for (float expected : {33.33333f, 66.66667f, 100.0f}) {
             d().ticks(39);
-            QCOMPARE(hdf().hdfCurrentVolumeML, expected);
+            QCOMPARE(hdf().hdfCurrentVolumeML, before);
             d().tick();
-            expected += 50.0f * kStepMinutes;
             QCOMPARE(hdf().hdfCurrentVolumeML, expected);
             QCOMPARE(hdf().hdfCurrentRateMLPM, 50.0f);
+            before = expected;
         }
 
         // After a pause: 0.35 x 400 - 10 = 130 mL/min.
@@ -100,7 +93,8 @@ private slots:
         tickToNextStep();
         // The running ticks count on from before the pause.
         QCOMPARE(hdf().hdfControlTimeCtr, (counter / 40 + 1) * 40);
-        QCOMPARE(hdf().hdfCurrentVolumeML, expected + 130.0f * kStepMinutes);
+        // 130 mL/min: 86.67 mL a step.
+        QCOMPARE(hdf().hdfCurrentVolumeML, 186.66667f);
     }
 
     void maximumRateIsCappedAt200()
@@ -174,12 +168,9 @@ private slots:
         Prescription prescription = hdfPrescription();
         prescription.substitutionVolumeL = 0.1f;
         QVERIFY(d().startTreatment(prescription));
-        // Steps of 50 x 0.6666667 mL until above 100 mL.
-        quint32 steps = 0;
-        for (float volume = 0.0f; !(volume > 0.1f * 1000.0f); volume += 50.0f * kStepMinutes)
-            ++steps;
+        // Steps of 33.33 mL: the third is just past 100 mL.
         QVERIFY(d().tickUntil([&] { return hdf().hdfHasMaxVolumeBeenReached; }, 300));
-        QCOMPARE(hdf().hdfControlTimeCtr, steps * 40);
+        QCOMPARE(hdf().hdfControlTimeCtr, 3u * 40);
         QCOMPARE(hdf().hdfControlState, TD_HDF_PAUSED);
         QCOMPARE(hdf().hdfCurrentRateMLPM, 0.0f);
     }
@@ -222,7 +213,7 @@ private slots:
         // Delivered, in litres, at most one step behind.
         const float deliveredL = SimulatorDriver::field(message, 7).toFloat();
         QVERIFY(deliveredL <= hdf().hdfCurrentVolumeML / 1000.0f);
-        QVERIFY(deliveredL >= (hdf().hdfCurrentVolumeML - 50.0f * kStepMinutes) / 1000.0f);
+        QVERIFY(deliveredL >= (hdf().hdfCurrentVolumeML - 33.34f) / 1000.0f);
         QCOMPARE(SimulatorDriver::field(message, 8).toUInt(), 1u);
     }
 

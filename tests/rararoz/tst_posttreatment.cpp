@@ -1,9 +1,7 @@
 #include <QtTest>
 
-#include <memory>
-
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // After the treatment: patient disconnection, disposables removal and the
@@ -29,14 +27,11 @@ Bicart bicart(const QVariantList &message)
 
 } // namespace
 
-class TestPostTreatment : public QObject
+class TestPostTreatment : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() { return d().controller().treatmentStatus(); }
 
     void enterPostTx() { QVERIFY(d().enterByDemoMenu(CMD_POST_TX, Chart::State::Post_Tx)); }
     void requestBicart(Dry_Bicart_Action action)
@@ -45,8 +40,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     void patientDisconnectAndDisposablesRemovalAreAccepted()
     {

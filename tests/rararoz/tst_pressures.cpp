@@ -2,11 +2,10 @@
 
 #include <cmath>
 #include <limits>
-#include <memory>
 
 #include "ChartNames.h"
 #include "PressureRing.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // The simulated arterial, venous and transmembrane pressures: the sample
@@ -71,14 +70,12 @@ bool isFiniteMessage(const QVariantList &message)
 
 } // namespace
 
-class TestPressures : public QObject
+class TestPressures : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Pressure_Vars &pressure() const { return _driver->controller().pressureVars(); }
+    const Pressure_Vars &pressure() const { return d().controller().pressureVars(); }
 
     // Ticks until the limit state is state, at most limit ticks; the number
     // of ticks taken, or -1.
@@ -100,8 +97,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     void ringKeepsItsRunningSum()
     {

@@ -1,9 +1,7 @@
 #include <QtTest>
 
-#include <memory>
-
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // Initiating a treatment, the prescription's validation, the tubing set,
@@ -37,20 +35,15 @@ QByteArray fullPrescription()
 
 } // namespace
 
-class TestPretreatment : public QObject
+class TestPretreatment : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Params &params() { return d().controller().treatmentParams(); }
 
     void enterPreTx() { QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, Chart::State::Pre_Tx)); }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     void initiateWithOneInStandbyStartsPreTreatment()
     {

@@ -1,9 +1,7 @@
 #include <QtTest>
 
-#include <memory>
-
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // Recirculation with its warning and time-out, the treatment pause's
@@ -26,15 +24,12 @@ constexpr int kTicksPerSecond = 10;
 
 } // namespace
 
-class TestRecirculation : public QObject
+class TestRecirculation : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() const { return _driver->controller().treatmentStatus(); }
-    Recirculate_States recircState() const { return _driver->controller().treatmentSubStates().recircState; }
+    Recirculate_States recircState() const { return d().controller().treatmentSubStates().recircState; }
     Alarm_List topAlarm() const { return status().activeTopAlarm; }
 
     // Sends one action; its answer as "accepted/reason".
@@ -60,8 +55,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     void entryInitialisesAndBroadcasts()
     {
@@ -150,6 +143,19 @@ private slots:
         QCOMPARE(SimulatorDriver::payloadBytes(requests.first()),
                  encodedPayload({int(GENERIC_CONFIRM_ID_TREATMENT_END), int(GENERIC_CONFIRM_CMD_REQUEST_OPEN),
                                  int(REQUEST_REJECT_REASON_NONE), 0.0f, 0.0f, 0.0f, 0.0f}));
+
+        // Accepted, it ends the treatment: post-treatment announces itself.
+        d().confirmationResult(GENERIC_CONFIRM_ID_TREATMENT_END, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
+        const QByteArray postTreatment = encodedPayload({int(Can::MODE_POST), 0u});
+        Messages after;
+        QVERIFY(d().tickUntil(
+            [&] {
+                for (const QVariantList &mode : SimulatorDriver::withId(after, Can::ID_TD_OP_MODE_DATA))
+                    if (SimulatorDriver::payloadBytes(mode) == postTreatment)
+                        return true;
+                return false;
+            },
+            30, &after));
     }
 
     void alarmActiveRejectsEveryAction()

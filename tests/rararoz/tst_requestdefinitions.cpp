@@ -8,7 +8,7 @@
 // The shipped message definitions against the requests the simulator takes:
 // a request whose definition is missing, or shorter than what its handler
 // reads, would silently never reach the simulator or be answered with zeros.
-class tst_RequestDefinitions : public QObject
+class TestRequestDefinitions : public QObject
 {
     Q_OBJECT
 
@@ -86,5 +86,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_RequestDefinitions)
+QTEST_GUILESS_MAIN(TestRequestDefinitions)
 #include "tst_requestdefinitions.moc"

@@ -1,9 +1,7 @@
 #include <QtTest>
 
-#include <memory>
-
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // Rinseback: its start values, every user action with its reject reasons,
@@ -46,15 +44,12 @@ Broadcast decode(const QVariantList &message)
 
 } // namespace
 
-class TestRinseback : public QObject
+class TestRinseback : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() const { return _driver->controller().treatmentStatus(); }
-    Rinseback_States rinsebackState() const { return _driver->controller().treatmentSubStates().rinsebackState; }
+    Rinseback_States rinsebackState() const { return d().controller().treatmentSubStates().rinsebackState; }
 
     // Sends one action and returns its answer; the request is served on the
     // next tick and answered on the one after.
@@ -79,8 +74,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     void entryInitialisesAndBroadcasts()
     {

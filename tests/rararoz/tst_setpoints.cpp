@@ -1,10 +1,9 @@
 #include <QtTest>
 
 #include <limits>
-#include <memory>
 
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // Set-point changes, the prescription edit, and the set-points, parameter
@@ -40,15 +39,11 @@ struct Edit {
 
 } // namespace
 
-class TestSetPoints : public QObject
+class TestSetPoints : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Params &params() { return d().controller().treatmentParams(); }
-    const Treatment_Status_Vars &status() { return d().controller().treatmentStatus(); }
 
     void enter(const QString &state)
     {
@@ -95,8 +90,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     void bloodFlowChangeIsAnsweredWithTheSetPointsAtOnce_data()
     {

@@ -1,10 +1,8 @@
 #include <QtTest>
 
-#include <memory>
-
 #include "ApplicationController.h"
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // The controller's own machinery: the tick, parking of requests, the two
@@ -45,18 +43,11 @@ bool broadcastsFirst(const Messages &messages)
 
 } // namespace
 
-class TestStateController : public QObject
+class TestStateController : public SimulatorTest
 {
     Q_OBJECT
 
-private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
-
     void firstTickStartsChartInStandby()
     {
         QCOMPARE(d().state(), QString());

@@ -1,10 +1,9 @@
 #include <QtTest>
 
 #include <limits>
-#include <memory>
 
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // The treatment clock, ultrafiltration with its pause, the validate-then-
@@ -34,16 +33,11 @@ double rounded(float rateLHR)
 
 } // namespace
 
-class TestTreatmentTime : public QObject
+class TestTreatmentTime : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() { return d().controller().treatmentStatus(); }
-    const Treatment_Params &params() { return d().controller().treatmentParams(); }
-
     // Into Treatment by the demo menu: 2 of 240 hours elapsed, 1 of 2 L
     // removed.
     void enterByJump() { QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment)); }
@@ -93,8 +87,6 @@ private:
     }
 
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
 
     // Clock and broadcasts ------------------------------------------------
 

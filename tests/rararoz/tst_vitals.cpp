@@ -1,9 +1,7 @@
 #include <QtTest>
 
-#include <memory>
-
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // Blood pressure readings on request, and the measurement interval.
@@ -20,18 +18,11 @@ QByteArray intervalRequest(quint32 minutes)
 
 } // namespace
 
-class TestVitals : public QObject
+class TestVitals : public SimulatorTest
 {
     Q_OBJECT
 
-private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-
 private slots:
-    void init() { _driver = std::make_unique<SimulatorDriver>(); }
-    void cleanup() { _driver.reset(); }
-
     void readingRequestGetsOneResponseAndOneReading_data()
     {
         SimulatorDriver::addDemoMenuStateRows();

@@ -1,10 +1,9 @@
 #include <QtTest>
 
 #include <functional>
-#include <memory>
 
 #include "ChartNames.h"
-#include "SimulatorDriver.h"
+#include "SimulatorTest.h"
 #include "StateController.h"
 
 // A whole treatment, unattended: the simulator driven tick by tick with the
@@ -41,15 +40,12 @@ float lastFloat(const Messages &messages, Can::Message_ID_Enum id, int index)
 
 } // namespace
 
-class TestWholeTreatment : public QObject
+class TestWholeTreatment : public SimulatorTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SimulatorDriver> _driver;
-    SimulatorDriver &d() { return *_driver; }
-    const Treatment_Status_Vars &status() const { return _driver->controller().treatmentStatus(); }
-    const Treatment_Sub_State_Vars &sub() const { return _driver->controller().treatmentSubStates(); }
+    const Treatment_Sub_State_Vars &sub() const { return d().controller().treatmentSubStates(); }
 
     // A request as the UI sends it; the messages of the two ticks that serve
     // and answer it.
@@ -322,16 +318,14 @@ private:
         QCOMPARE(status().activeTopAlarm, ALARM_ID_NO_ALARM);
     }
 
-private slots:
-    void init()
+    void prepare() override
     {
-        _driver = std::make_unique<SimulatorDriver>();
         // A clock that stands still: no confirmation times out however the
         // machine's time runs.
         d().controller().setClock([] { return qint64(1000000); });
     }
-    void cleanup() { _driver.reset(); }
 
+private slots:
     void wholeTreatmentUnattended()
     {
         const QList<std::function<void()>> steps{[this] { standbyToPreTreatment(); },

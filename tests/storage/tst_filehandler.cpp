@@ -23,7 +23,7 @@ void makeFile(const QString &path, int size, const QDateTime &modified)
 }
 } // namespace
 
-class tst_FileHandler : public QObject
+class TestFileHandler : public QObject
 {
     Q_OBJECT
 
@@ -218,5 +218,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_FileHandler)
+QTEST_GUILESS_MAIN(TestFileHandler)
 #include "tst_filehandler.moc"

@@ -15,7 +15,7 @@ using Storage::Logger;
 // the test moves across midnight. Run in a small file system of its own where
 // the machine allows (RARAROZ_SMALL_FS, see run-isolated), so that a full card
 // can be tried too.
-class tst_Logger : public QObject
+class TestLogger : public QObject
 {
     Q_OBJECT
 
@@ -254,5 +254,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Logger)
+QTEST_GUILESS_MAIN(TestLogger)
 #include "tst_logger.moc"

@@ -10,7 +10,7 @@ using Storage::MSettings;
 using Storage::Settings;
 
 // The configuration line grammar, the file rules and the error codes.
-class tst_Settings : public QObject
+class TestSettings : public QObject
 {
     Q_OBJECT
 
@@ -156,5 +156,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Settings)
+QTEST_GUILESS_MAIN(TestSettings)
 #include "tst_settings.moc"

@@ -7,7 +7,7 @@
 // Items pushed from any thread reach the receiver's thread in order: the
 // first after a quiet spell at once and alone, the ones within the window
 // after it together.
-class tst_CoalescingQueue : public QObject
+class TestCoalescingQueue : public QObject
 {
     Q_OBJECT
 
@@ -68,5 +68,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_CoalescingQueue)
+QTEST_GUILESS_MAIN(TestCoalescingQueue)
 #include "tst_coalescingqueue.moc"

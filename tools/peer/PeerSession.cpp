@@ -38,13 +38,18 @@ Sequence PeerSession::send(quint16 id, const QByteArray &payload, bool requestAc
 {
     const Sequence counter = nextSequence();
     const Sequence sequence = requestAck ? Sequence(-counter) : counter;
+    return sendWithSequence(id, payload, sequence) ? sequence : Sequence(0);
+}
+
+bool PeerSession::sendWithSequence(quint16 id, const QByteArray &payload, Sequence sequence)
+{
     Can::MessageBuilder builder;
     FrameList frames;
     builder.buildFrames(id, payload, frames, sequence);
     for (const QByteArray &frame : frames)
         if (!_bus.write(Can::eChlid_UI_TD, frame))
-            return 0;
-    return sequence;
+            return false;
+    return true;
 }
 
 void PeerSession::onFrame(const RawFrame &frame)

@@ -30,6 +30,9 @@ public:
     // number, negative when an acknowledgement is requested. 0 when the
     // frames could not be written.
     Sequence send(quint16 id, const QByteArray &payload, bool requestAck);
+    // The same with a sequence number of the caller's own, outside the
+    // session's count (a test that checks the bytes an answer carries).
+    bool sendWithSequence(quint16 id, const QByteArray &payload, Sequence sequence);
 
     // Received messages are kept for the waits below unless switched off
     // (the monitor keeps nothing, so it can run for days).

@@ -5,7 +5,7 @@
 
 using Storage::MSettings;
 
-class tst_MSettings : public QObject
+class TestMSettings : public QObject
 {
     Q_OBJECT
 
@@ -92,5 +92,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_MSettings)
+QTEST_GUILESS_MAIN(TestMSettings)
 #include "tst_msettings.moc"

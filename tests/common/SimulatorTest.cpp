@@ -1,0 +1,24 @@
+#include "SimulatorTest.h"
+
+#include "StateController.h"
+
+const Treatment_Status_Vars &SimulatorTest::status() const
+{
+    return d().controller().treatmentStatus();
+}
+
+const Treatment_Params &SimulatorTest::params() const
+{
+    return d().controller().treatmentParams();
+}
+
+void SimulatorTest::init()
+{
+    _driver = std::make_unique<SimulatorDriver>();
+    prepare();
+}
+
+void SimulatorTest::cleanup()
+{
+    _driver.reset();
+}
