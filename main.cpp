@@ -5,12 +5,12 @@
 
 #include "ApplicationController.h"
 #include "CommandLine.h"
-#include "FileHandler.h"
-#include "Logger.h"
+#include "storage/FileHandler.h"
+#include "storage/Logger.h"
 #include "MainTimer.h"
 #include "SignalHandler.h"
-#include "SimulatorTrace.h"
-#include "StorageGlobals.h"
+#include "rararoz/SimulatorTrace.h"
+#include "storage/StorageGlobals.h"
 #include "Threads.h"
 #include "startup.h"
 

@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "MSettings.h"
-#include "MessageBuilder.h"
-#include "MessageDispatcher.h"
-#include "MessageInterpreter.h"
+#include "model/settings/MSettings.h"
+#include "canbus/MessageBuilder.h"
+#include "canbus/MessageDispatcher.h"
+#include "canbus/MessageInterpreter.h"
 
 namespace {
 

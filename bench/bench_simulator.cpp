@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "ApplicationController.h"
-#include "ChartNames.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "rararoz/StateController.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <QtConcurrent>
 
 #include "CommandLine.h"
-#include "Logger.h"
+#include "storage/Logger.h"
 #include "MainTimer.h"
-#include "MessageDispatcher.h"
-#include "Settings.h"
+#include "canbus/MessageDispatcher.h"
+#include "storage/Settings.h"
 #include "Threads.h"
-#include "types.h"
+#include "utility/types.h"
 
 namespace {
 // Fake test messages go out as a no-op identifier on the TD broadcast channel,

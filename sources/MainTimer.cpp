@@ -5,7 +5,7 @@
 
 #include "ApplicationController.h"
 #include "CommandLine.h"
-#include "Logger.h"
+#include "storage/Logger.h"
 
 MainTimer::MainTimer(QObject *parent)
     : QObject(parent)

@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "ApplicationController.h"
-#include "CanInterface.h"
-#include "Logger.h"
-#include "StateController.h"
+#include "canbus/CanInterface.h"
+#include "storage/Logger.h"
+#include "rararoz/StateController.h"
 
 namespace {
 const QString kBusLostStatus = QStringLiteral("CAN bus lost, retrying");

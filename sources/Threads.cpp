@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-#include "Logger.h"
+#include "storage/Logger.h"
 #include "MessageGlobals.h"
 
 namespace Threads {

@@ -1,6 +1,6 @@
 #include "BusRecorder.h"
 
-#include "PeerSession.h"
+#include "peer/PeerSession.h"
 #include "ProcessSnapshot.h"
 
 BusRecorder::BusRecorder(PeerSession &session, QObject *parent)

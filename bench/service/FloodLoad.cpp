@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "BusRecorder.h"
-#include "PeerSession.h"
+#include "peer/PeerSession.h"
 #include "ProcessSnapshot.h"
 
 namespace {

@@ -8,11 +8,11 @@
 
 #include "FloodLoad.h"
 #include "LocalCanDevice.h"
-#include "MessageDefinitions.h"
-#include "PayloadCodec.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PayloadCodec.h"
 #include "Priority.h"
 #include "ProcessSnapshot.h"
-#include "types.h"
+#include "utility/types.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "BusRecorder.h"
 #include "LocalCanServer.h"
-#include "PeerSession.h"
+#include "peer/PeerSession.h"
 #include "ProcessUsage.h"
-#include "ServiceProcess.h"
+#include "common/ServiceProcess.h"
 
 // What the UI board does during a measurement window.
 enum class Window {

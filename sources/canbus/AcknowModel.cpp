@@ -1,4 +1,4 @@
-#include "AcknowModel.h"
+#include "canbus/AcknowModel.h"
 
 #include <QTimerEvent>
 

@@ -1,4 +1,4 @@
-#include "CanInterface.h"
+#include "canbus/CanInterface.h"
 
 #include <QCanBus>
 #include <QTimerEvent>
@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "CommandLine.h"
-#include "Logger.h"
+#include "storage/Logger.h"
 #include "Threads.h"
-#include "types.h"
+#include "utility/types.h"
 
 namespace Can {
 

@@ -1,7 +1,7 @@
-#include "ChannelFilter.h"
+#include "canbus/ChannelFilter.h"
 
 #include "CommandLine.h"
-#include "Logger.h"
+#include "storage/Logger.h"
 #include "MessageGlobals.h"
 
 namespace Can {

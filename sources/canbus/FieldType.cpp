@@ -1,9 +1,9 @@
-#include "FieldType.h"
+#include "canbus/FieldType.h"
 
 #include <cmath>
 #include <limits>
 
-#include "types.h"
+#include "utility/types.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "FrameInterface.h"
+#include "canbus/FrameInterface.h"
 
 #include <QTimerEvent>
 
-#include "CanInterface.h"
+#include "canbus/CanInterface.h"
 #include "CommandLine.h"
-#include "Logger.h"
+#include "storage/Logger.h"
 #include "Threads.h"
 
 namespace Can {

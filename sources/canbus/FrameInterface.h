@@ -8,10 +8,10 @@
 
 #include <functional>
 
-#include "ChannelFilter.h"
+#include "canbus/ChannelFilter.h"
 #include "MessageGlobals.h"
 #include "Singleton.h"
-#include "TransmitQueue.h"
+#include "canbus/TransmitQueue.h"
 
 class QThread;
 

@@ -1,7 +1,7 @@
-#include "MessageAcknowModel.h"
+#include "canbus/MessageAcknowModel.h"
 
-#include "Logger.h"
-#include "MessageDispatcher.h"
+#include "storage/Logger.h"
+#include "canbus/MessageDispatcher.h"
 #include "Threads.h"
 
 namespace Can {

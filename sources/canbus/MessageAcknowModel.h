@@ -3,7 +3,7 @@
 #include <QHash>
 #include <QObject>
 
-#include "AcknowModel.h"
+#include "canbus/AcknowModel.h"
 #include "MessageGlobals.h"
 #include "Singleton.h"
 

@@ -1,4 +1,4 @@
-#include "MessageBuilder.h"
+#include "canbus/MessageBuilder.h"
 
 #include <QDebug>
 
@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Logger.h"
-#include "crc.h"
-#include "format.h"
-#include "types.h"
+#include "storage/Logger.h"
+#include "utility/crc.h"
+#include "utility/format.h"
+#include "utility/types.h"
 
 namespace Can {
 

@@ -3,7 +3,7 @@
 #include <QObject>
 
 #include "MessageGlobals.h"
-#include "RateLimit.h"
+#include "utility/RateLimit.h"
 
 namespace Can {
 

@@ -1,4 +1,4 @@
-#include "MessageDispatcher.h"
+#include "canbus/MessageDispatcher.h"
 
 #include <QDebug>
 
@@ -7,11 +7,11 @@
 
 #include "ApplicationController.h"
 #include "CommandLine.h"
-#include "FrameInterface.h"
-#include "Logger.h"
-#include "MessageAcknowModel.h"
+#include "canbus/FrameInterface.h"
+#include "storage/Logger.h"
+#include "canbus/MessageAcknowModel.h"
 #include "Threads.h"
-#include "format.h"
+#include "utility/format.h"
 
 namespace Can {
 

@@ -5,10 +5,10 @@
 #include <QObject>
 #include <QVariantList>
 
-#include "CoalescingQueue.h"
-#include "MessageBuilder.h"
+#include "utility/CoalescingQueue.h"
+#include "canbus/MessageBuilder.h"
 #include "MessageGlobals.h"
-#include "MessageInterpreter.h"
+#include "canbus/MessageInterpreter.h"
 #include "Singleton.h"
 
 class QThread;

@@ -1,14 +1,14 @@
-#include "MessageInterpreter.h"
+#include "canbus/MessageInterpreter.h"
 
 #include <QDebug>
 
 #include <charconv>
 
 #include "CommandLine.h"
-#include "Logger.h"
-#include "MSettings.h"
-#include "format.h"
-#include "types.h"
+#include "storage/Logger.h"
+#include "model/settings/MSettings.h"
+#include "utility/format.h"
+#include "utility/types.h"
 
 namespace Can {
 

@@ -6,7 +6,7 @@
 #include <QVariantList>
 #include <QVector>
 
-#include "FieldType.h"
+#include "canbus/FieldType.h"
 #include "MessageGlobals.h"
 
 namespace Can {

@@ -1,8 +1,8 @@
-#include "TransmitQueue.h"
+#include "canbus/TransmitQueue.h"
 
 #include <limits>
 
-#include "Logger.h"
+#include "storage/Logger.h"
 
 namespace Can {
 

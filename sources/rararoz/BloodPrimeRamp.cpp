@@ -1,7 +1,7 @@
-#include "BloodPrimeRamp.h"
+#include "rararoz/BloodPrimeRamp.h"
 
-#include "NumericGuards.h"
-#include "RarArozDefines.h"
+#include "rararoz/NumericGuards.h"
+#include "rararoz/RarArozDefines.h"
 
 namespace BloodPrimeRamp {
 

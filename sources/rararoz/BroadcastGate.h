@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-#include "RarArozEnums.h"
+#include "rararoz/RarArozEnums.h"
 
 // The call counter of one periodic broadcast. Called once per tick it lets
 // the broadcast through on every period-th call; an immediate call always

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BroadcastGate.h"
+#include "rararoz/BroadcastGate.h"
 
 // The call counters of all periodic broadcasts, each with its own start
 // value and period, kept together so that their phases can be read at once.

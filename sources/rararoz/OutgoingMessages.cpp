@@ -1,4 +1,4 @@
-#include "OutgoingMessages.h"
+#include "rararoz/OutgoingMessages.h"
 
 void OutgoingMessages::enqueue(const QVariantList &message)
 {

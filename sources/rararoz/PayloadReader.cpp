@@ -1,6 +1,6 @@
-#include "PayloadReader.h"
+#include "rararoz/PayloadReader.h"
 
-#include "types.h"
+#include "utility/types.h"
 
 namespace {
 const QString kU32Name = QStringLiteral("u32Var");

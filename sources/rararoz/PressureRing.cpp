@@ -1,4 +1,4 @@
-#include "PressureRing.h"
+#include "rararoz/PressureRing.h"
 
 #include <algorithm>
 #include <cmath>

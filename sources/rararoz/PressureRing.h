@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-#include "RarArozRecords.h"
+#include "rararoz/RarArozRecords.h"
 
 // One pressure's ten raw samples with their running sum, kept in the
 // pressure record: a view that adds samples and gives the average.

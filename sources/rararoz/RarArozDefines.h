@@ -2,8 +2,8 @@
 
 #include <QtGlobal>
 
-#include "RarArozEnums.h"
-#include "RarArozRecords.h"
+#include "rararoz/RarArozEnums.h"
+#include "rararoz/RarArozRecords.h"
 
 // The simulator's vocabulary: the enumerations whose values travel in a
 // payload (RarArozEnums.h), the records that hold the simulated treatment

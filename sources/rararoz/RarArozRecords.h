@@ -3,7 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
-#include "RarArozEnums.h"
+#include "rararoz/RarArozEnums.h"
 
 // The records that hold the simulated treatment. A record field starts at
 // zero; the Standby entry then writes the reset values (see StateController).

@@ -1,8 +1,8 @@
-#include "ReceivedRequests.h"
+#include "rararoz/ReceivedRequests.h"
 
 #include <QDebug>
 
-#include "SimulatorTrace.h"
+#include "rararoz/SimulatorTrace.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RarArozRecords.h"
-#include "UserActionVerdict.h"
+#include "rararoz/RarArozRecords.h"
+#include "rararoz/UserActionVerdict.h"
 
 // The rinseback user actions: what each does to the rinseback's sub-state,
 // its flow and the recirculation request, and why one is refused. Ending

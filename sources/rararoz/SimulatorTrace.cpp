@@ -1,4 +1,4 @@
-#include "SimulatorTrace.h"
+#include "rararoz/SimulatorTrace.h"
 
 #include <cstring>
 

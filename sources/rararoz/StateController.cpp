@@ -1,13 +1,13 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimerEvent>
 
 #include "ApplicationController.h"
-#include "ChartNames.h"
-#include "Logger.h"
-#include "PayloadReader.h"
+#include "rararoz/ChartNames.h"
+#include "storage/Logger.h"
+#include "rararoz/PayloadReader.h"
 
 namespace {
 const QString kTimeoutEvent = Chart::Event::TimeoutEvent;

@@ -7,12 +7,12 @@
 
 #include <functional>
 
-#include "BroadcastGates.h"
+#include "rararoz/BroadcastGates.h"
 #include "MessageGlobals.h"
-#include "OutgoingMessages.h"
-#include "RarArozDefines.h"
-#include "ReceivedRequests.h"
-#include "StepExit.h"
+#include "rararoz/OutgoingMessages.h"
+#include "rararoz/RarArozDefines.h"
+#include "rararoz/ReceivedRequests.h"
+#include "rararoz/StepExit.h"
 #include "TalvoRarArozXMLStates.h"
 
 class PayloadReader;

@@ -1,13 +1,13 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <QDebug>
 
 #include <algorithm>
 
-#include "ChartNames.h"
-#include "PayloadReader.h"
-#include "SimulatorTrace.h"
-#include "TreatmentEndEvent.h"
+#include "rararoz/ChartNames.h"
+#include "rararoz/PayloadReader.h"
+#include "rararoz/SimulatorTrace.h"
+#include "rararoz/TreatmentEndEvent.h"
 
 // The top alarm, its status message, the user's alarm actions, the scripted
 // chemical-replacement alarms and the generic confirmation dialogs.

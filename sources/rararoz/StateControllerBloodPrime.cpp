@@ -1,7 +1,7 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
-#include "BloodPrimeRamp.h"
-#include "PayloadReader.h"
+#include "rararoz/BloodPrimeRamp.h"
+#include "rararoz/PayloadReader.h"
 
 // Blood prime and fluid bolus. Every request here is accepted.
 

@@ -1,10 +1,10 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <QDebug>
 
-#include "NumericGuards.h"
-#include "PayloadReader.h"
-#include "SimulatorTrace.h"
+#include "rararoz/NumericGuards.h"
+#include "rararoz/PayloadReader.h"
+#include "rararoz/SimulatorTrace.h"
 
 // Hemodiafiltration: substitution fluid at a rate bounded by a fraction of
 // the blood flow, added every 40 running ticks until the prescribed volume

@@ -1,9 +1,9 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <QDebug>
 
-#include "PayloadReader.h"
-#include "SimulatorTrace.h"
+#include "rararoz/PayloadReader.h"
+#include "rararoz/SimulatorTrace.h"
 
 // The prescription, the initiation of a treatment and the tubing set.
 

@@ -1,7 +1,7 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
-#include "ChartNames.h"
-#include "PayloadReader.h"
+#include "rararoz/ChartNames.h"
+#include "rararoz/PayloadReader.h"
 
 // Patient disconnection, disposables removal and the dry bicarbonate
 // cartridge's drain or depressurisation.

@@ -1,10 +1,10 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <algorithm>
 
-#include "PayloadReader.h"
-#include "PressureRing.h"
-#include "TickTime.h"
+#include "rararoz/PayloadReader.h"
+#include "rararoz/PressureRing.h"
+#include "rararoz/TickTime.h"
 
 // Arterial, venous and transmembrane pressures: a raw sample a tick between
 // the current limits, averaged over ten samples, and the limits that start

@@ -1,9 +1,9 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
-#include "ChartNames.h"
-#include "PayloadReader.h"
-#include "TickTime.h"
-#include "UserActionVerdict.h"
+#include "rararoz/ChartNames.h"
+#include "rararoz/PayloadReader.h"
+#include "rararoz/TickTime.h"
+#include "rararoz/UserActionVerdict.h"
 
 // Recirculation with its warning and time-out, the countdown of a
 // treatment pause, and treatment end: the way on to rinseback and the

@@ -1,9 +1,9 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
-#include "PayloadReader.h"
-#include "RinsebackActions.h"
-#include "TickTime.h"
-#include "UserActionVerdict.h"
+#include "rararoz/PayloadReader.h"
+#include "rararoz/RinsebackActions.h"
+#include "rararoz/TickTime.h"
+#include "rararoz/UserActionVerdict.h"
 
 // Rinseback: the patient's blood returned at the end of a treatment, at a
 // flow the user may change, with a further small volume on request.

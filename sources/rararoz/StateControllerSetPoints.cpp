@@ -1,11 +1,11 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "NumericGuards.h"
-#include "PayloadReader.h"
-#include "TreatmentLimits.h"
+#include "rararoz/NumericGuards.h"
+#include "rararoz/PayloadReader.h"
+#include "rararoz/TreatmentLimits.h"
 
 // Set points, prescription edits, parameter ranges and the dialysate unit's
 // broadcasts. Every edit is accepted as it comes, with no range check; only

@@ -1,8 +1,8 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <QDebug>
 
-#include "PayloadReader.h"
+#include "rararoz/PayloadReader.h"
 
 // Standby's reset, the demo menu, the UI's check-in and the water sample.
 

@@ -1,9 +1,9 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <QDebug>
 
-#include "ChartNames.h"
-#include "SimulatorTrace.h"
+#include "rararoz/ChartNames.h"
+#include "rararoz/SimulatorTrace.h"
 
 // The nine chart states. Each state's handler runs, on each call while the
 // state is active, its entry step, its per-tick step or its exit step; the

@@ -1,11 +1,11 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <QDebug>
 
-#include "NumericGuards.h"
-#include "PayloadReader.h"
-#include "SimulatorTrace.h"
-#include "TreatmentTimeRules.h"
+#include "rararoz/NumericGuards.h"
+#include "rararoz/PayloadReader.h"
+#include "rararoz/SimulatorTrace.h"
+#include "rararoz/TreatmentTimeRules.h"
 
 // Treatment time, ultrafiltration (UF) and the treatment states broadcast.
 // A UF volume or duration change is validated first and takes effect only

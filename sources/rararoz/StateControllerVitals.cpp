@@ -1,10 +1,10 @@
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 #include <QRandomGenerator>
 
 #include <algorithm>
 
-#include "PayloadReader.h"
+#include "rararoz/PayloadReader.h"
 
 // Blood pressure readings on request, and the measurement interval the user
 // sets (kept, though nothing reads it).

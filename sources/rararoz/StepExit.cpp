@@ -1,4 +1,4 @@
-#include "StepExit.h"
+#include "rararoz/StepExit.h"
 
 StepExit::StepExit(State_Status &status, QString &event)
     : _status(status)

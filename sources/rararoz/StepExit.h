@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "RarArozEnums.h"
+#include "rararoz/RarArozEnums.h"
 
 // How one entry or per-tick step of a chart state decides whether the state
 // is left on the next tick, and by which event. The handlers called in a

@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-#include "RarArozDefines.h"
+#include "rararoz/RarArozDefines.h"
 
 // Durations counted in ticks of the simulator's clock, taken in 64 bits so
 // that a long count never wraps on the way to milliseconds.

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "ChartNames.h"
+#include "rararoz/ChartNames.h"
 
 // Where an accepted end of treatment leads from the state it is accepted
 // in: the blood goes back first, and once it is back the treatment is over.

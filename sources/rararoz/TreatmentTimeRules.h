@@ -2,8 +2,8 @@
 
 #include <QtGlobal>
 
-#include "RarArozEnums.h"
-#include "TreatmentLimits.h"
+#include "rararoz/RarArozEnums.h"
+#include "rararoz/TreatmentLimits.h"
 
 // The arithmetic of the validate-then-confirm changes of a running
 // treatment: the UF rate a new UF volume or duration asks for, the limits

@@ -2,7 +2,7 @@
 
 #include <QVariantList>
 
-#include "RarArozEnums.h"
+#include "rararoz/RarArozEnums.h"
 
 // The answer to a user action of rinseback or recirculation: carried out,
 // refused with a reason, or passed over (a value no rule covers), which is

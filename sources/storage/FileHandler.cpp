@@ -1,4 +1,4 @@
-#include "FileHandler.h"
+#include "storage/FileHandler.h"
 
 #include <QDateTime>
 #include <QDir>

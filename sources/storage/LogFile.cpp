@@ -1,10 +1,10 @@
-#include "LogFile.h"
+#include "storage/LogFile.h"
 
 #include <cerrno>
 #include <unistd.h>
 
-#include "FileHandler.h"
-#include "LogFolder.h"
+#include "storage/FileHandler.h"
+#include "storage/LogFolder.h"
 
 namespace Storage {
 

@@ -1,4 +1,4 @@
-#include "LogFolder.h"
+#include "storage/LogFolder.h"
 
 #include <QDir>
 #include <QRegularExpression>

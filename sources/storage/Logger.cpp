@@ -1,4 +1,4 @@
-#include "Logger.h"
+#include "storage/Logger.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -8,9 +8,9 @@
 #include <QtConcurrent>
 
 #include "CommandLine.h"
-#include "FileHandler.h"
+#include "storage/FileHandler.h"
 #include "MainTimer.h"
-#include "StorageGlobals.h"
+#include "storage/StorageGlobals.h"
 #include "Threads.h"
 
 namespace Storage {

@@ -11,9 +11,9 @@
 #include <functional>
 #include <limits>
 
-#include "CoalescingQueue.h"
-#include "LogFile.h"
-#include "LogFolder.h"
+#include "utility/CoalescingQueue.h"
+#include "storage/LogFile.h"
+#include "storage/LogFolder.h"
 #include "Singleton.h"
 
 class QThread;

@@ -1,13 +1,13 @@
-#include "Settings.h"
+#include "storage/Settings.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 
-#include "Logger.h"
-#include "MSettings.h"
-#include "StorageGlobals.h"
+#include "storage/Logger.h"
+#include "model/settings/MSettings.h"
+#include "storage/StorageGlobals.h"
 
 namespace Storage {
 

@@ -1,4 +1,4 @@
-#include "StorageGlobals.h"
+#include "storage/StorageGlobals.h"
 
 #include <QCoreApplication>
 

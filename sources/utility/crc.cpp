@@ -1,4 +1,4 @@
-#include "crc.h"
+#include "utility/crc.h"
 
 #include <array>
 

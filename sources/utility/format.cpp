@@ -1,6 +1,6 @@
-#include "format.h"
+#include "utility/format.h"
 
-#include "types.h"
+#include "utility/types.h"
 
 namespace Format {
 

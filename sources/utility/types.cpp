@@ -1,10 +1,10 @@
-#include "types.h"
+#include "utility/types.h"
 
 #include <cstring>
 #include <type_traits>
 
-#include "Logger.h"
-#include "format.h"
+#include "storage/Logger.h"
+#include "utility/format.h"
 
 namespace Types {
 

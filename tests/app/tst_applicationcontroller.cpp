@@ -3,7 +3,7 @@
 #include "ApplicationController.h"
 #include "ApplicationPost.h"
 #include "CommandLine.h"
-#include "LogSpy.h"
+#include "common/LogSpy.h"
 #include "Threads.h"
 #include "startup.h"
 

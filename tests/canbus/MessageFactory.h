@@ -4,10 +4,10 @@
 #include <QString>
 #include <QStringList>
 
-#include "MSettings.h"
-#include "MessageBuilder.h"
+#include "model/settings/MSettings.h"
+#include "canbus/MessageBuilder.h"
 #include "MessageGlobals.h"
-#include "crc.h"
+#include "utility/crc.h"
 
 // Builders of received messages and frames for the CAN stack's tests.
 namespace MessageFactory {

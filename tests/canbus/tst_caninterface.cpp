@@ -7,10 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "CanInterface.h"
+#include "canbus/CanInterface.h"
 #include "CommandLine.h"
-#include "LogSpy.h"
-#include "StderrCapture.h"
+#include "common/LogSpy.h"
+#include "common/StderrCapture.h"
 #include "Threads.h"
 
 using namespace Can;

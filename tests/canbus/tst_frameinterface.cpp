@@ -1,16 +1,16 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "CanInterface.h"
-#include "ChannelFilter.h"
+#include "canbus/CanInterface.h"
+#include "canbus/ChannelFilter.h"
 #include "CommandLine.h"
-#include "FrameInterface.h"
-#include "LogSpy.h"
-#include "MessageBuilder.h"
+#include "canbus/FrameInterface.h"
+#include "common/LogSpy.h"
+#include "canbus/MessageBuilder.h"
 #include "MessageFactory.h"
 #include "MessageGlobals.h"
 #include "Threads.h"
-#include "TransmitQueue.h"
+#include "canbus/TransmitQueue.h"
 
 using namespace Can;
 

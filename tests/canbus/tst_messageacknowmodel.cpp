@@ -3,10 +3,10 @@
 #include <QElapsedTimer>
 #include <QPointer>
 
-#include "FrameInterface.h"
-#include "LogSpy.h"
-#include "MessageAcknowModel.h"
-#include "MessageDispatcher.h"
+#include "canbus/FrameInterface.h"
+#include "common/LogSpy.h"
+#include "canbus/MessageAcknowModel.h"
+#include "canbus/MessageDispatcher.h"
 #include "MessageFactory.h"
 #include "Threads.h"
 

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "StderrCapture.h"
-#include "LogSpy.h"
-#include "MessageBuilder.h"
-#include "crc.h"
+#include "common/StderrCapture.h"
+#include "common/LogSpy.h"
+#include "canbus/MessageBuilder.h"
+#include "utility/crc.h"
 
 using Can::MessageBuilder;
 

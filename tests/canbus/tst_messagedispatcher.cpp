@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include "CommandLine.h"
-#include "FrameInterface.h"
-#include "LogSpy.h"
-#include "MSettings.h"
-#include "MessageDispatcher.h"
+#include "canbus/FrameInterface.h"
+#include "common/LogSpy.h"
+#include "model/settings/MSettings.h"
+#include "canbus/MessageDispatcher.h"
 #include "MessageFactory.h"
 #include "Threads.h"
 

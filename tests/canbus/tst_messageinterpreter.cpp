@@ -1,10 +1,10 @@
 #include <QtTest>
 
 #include "CommandLine.h"
-#include "LogSpy.h"
-#include "MSettings.h"
+#include "common/LogSpy.h"
+#include "model/settings/MSettings.h"
 #include "MessageFactory.h"
-#include "MessageInterpreter.h"
+#include "canbus/MessageInterpreter.h"
 
 using Storage::Logger;
 using namespace Can;

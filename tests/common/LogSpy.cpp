@@ -1,4 +1,4 @@
-#include "LogSpy.h"
+#include "common/LogSpy.h"
 
 LogSpy::LogSpy()
 {

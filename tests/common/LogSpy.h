@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QStringList>
 
-#include "Logger.h"
+#include "storage/Logger.h"
 
 // Records every line sent to the logger while it lives, on the sending
 // thread, so a test can assert on log lines without files or threads.

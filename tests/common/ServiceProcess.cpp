@@ -1,4 +1,4 @@
-#include "ServiceProcess.h"
+#include "common/ServiceProcess.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,13 +1,13 @@
-#include "SimulatorDriver.h"
+#include "common/SimulatorDriver.h"
 
 #include <QTest>
 #include <QtNumeric>
 
 #include "ApplicationController.h"
-#include "ChartNames.h"
-#include "StateController.h"
-#include "format.h"
-#include "types.h"
+#include "rararoz/ChartNames.h"
+#include "rararoz/StateController.h"
+#include "utility/format.h"
+#include "utility/types.h"
 
 SimulatorDriver::SimulatorDriver()
     : _controller(std::make_unique<StateController>())

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "MessageGlobals.h"
-#include "RarArozDefines.h"
+#include "rararoz/RarArozDefines.h"
 
 class StateController;
 

@@ -1,6 +1,6 @@
-#include "SimulatorTest.h"
+#include "common/SimulatorTest.h"
 
-#include "StateController.h"
+#include "rararoz/StateController.h"
 
 const Treatment_Status_Vars &SimulatorTest::status() const
 {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "SimulatorDriver.h"
+#include "common/SimulatorDriver.h"
 
 // What every simulator test class shares: a fresh simulator for each test
 // function, driven tick by tick, and the records a test reads back.

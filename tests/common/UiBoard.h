@@ -2,9 +2,9 @@
 
 #include <QStringList>
 
-#include "MessageDefinitions.h"
-#include "PayloadCodec.h"
-#include "PeerSession.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PayloadCodec.h"
+#include "peer/PeerSession.h"
 
 // The UI board's side of the bus for the end-to-end tests: the peer tool's
 // session sends and collects, its message definitions build payloads and

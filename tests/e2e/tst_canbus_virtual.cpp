@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "CanInterface.h"
+#include "canbus/CanInterface.h"
 #include "CommandLine.h"
-#include "FrameInterface.h"
-#include "Logger.h"
-#include "ServiceProcess.h"
+#include "canbus/FrameInterface.h"
+#include "storage/Logger.h"
+#include "common/ServiceProcess.h"
 #include "Threads.h"
 
 using namespace Can;

@@ -3,9 +3,9 @@
 
 #include <csignal>
 
-#include "ReceivedRequests.h"
-#include "ServiceProcess.h"
-#include "UiBoard.h"
+#include "rararoz/ReceivedRequests.h"
+#include "common/ServiceProcess.h"
+#include "common/UiBoard.h"
 
 // The real service on the virtual bus answers every request the simulator
 // takes, each in a state that serves it; the demo menu moves it from state

@@ -3,9 +3,9 @@
 
 #include <csignal>
 
-#include "ServiceProcess.h"
-#include "UiBoard.h"
-#include "types.h"
+#include "common/ServiceProcess.h"
+#include "common/UiBoard.h"
+#include "utility/types.h"
 
 // Every demo-menu jump of the real service reaches its state, as the
 // operation-mode and treatment-state broadcasts show it, and stays there.

@@ -5,9 +5,9 @@
 
 #include <csignal>
 
-#include "MessageBuilder.h"
-#include "PeerSession.h"
-#include "ServiceProcess.h"
+#include "canbus/MessageBuilder.h"
+#include "peer/PeerSession.h"
+#include "common/ServiceProcess.h"
 
 // The real service under a flood of garbage frames and valid check-ins at
 // about 2,000 frames a second: afterwards it still acknowledges a check-in

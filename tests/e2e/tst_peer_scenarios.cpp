@@ -5,9 +5,9 @@
 
 #include <csignal>
 
-#include "PeerProcess.h"
-#include "PeerSession.h"
-#include "ServiceProcess.h"
+#include "common/PeerProcess.h"
+#include "peer/PeerSession.h"
+#include "common/ServiceProcess.h"
 
 // rararoz-peer run against the real service on the virtual bus: a scenario
 // that passes, one that fails with what was expected and what came, one

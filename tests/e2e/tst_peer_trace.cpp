@@ -3,7 +3,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "PeerProcess.h"
+#include "common/PeerProcess.h"
 
 // The tool's commands that need no bus, run as a user runs them: decode and
 // plot on a trace of the demo cut down to eight seconds (tests/tools/data),

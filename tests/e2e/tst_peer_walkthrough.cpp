@@ -3,10 +3,10 @@
 
 #include <csignal>
 
-#include "MessageBuilder.h"
-#include "PeerProcess.h"
-#include "PeerSession.h"
-#include "ServiceProcess.h"
+#include "canbus/MessageBuilder.h"
+#include "common/PeerProcess.h"
+#include "peer/PeerSession.h"
+#include "common/ServiceProcess.h"
 
 // The real service and the real rararoz-peer tool on the virtual bus: the
 // whole walkthrough, the send and monitor commands, and the sequence numbers

@@ -2,8 +2,8 @@
 
 #include <csignal>
 
-#include "ServiceProcess.h"
-#include "UiBoard.h"
+#include "common/ServiceProcess.h"
+#include "common/UiBoard.h"
 
 // The real service on the virtual bus, seen from the UI board's side.
 class TestProtocol : public QObject

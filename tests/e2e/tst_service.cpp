@@ -2,8 +2,8 @@
 
 #include <csignal>
 
-#include "ServiceProcess.h"
-#include "SmallFileSystem.h"
+#include "common/ServiceProcess.h"
+#include "common/SmallFileSystem.h"
 
 // The real service as a process: command line, logs, shutdown.
 class TestService : public QObject

@@ -2,8 +2,8 @@
 
 #include <csignal>
 
-#include "ServiceProcess.h"
-#include "UiBoard.h"
+#include "common/ServiceProcess.h"
+#include "common/UiBoard.h"
 
 // The real service on the virtual bus answers the UI's initiate-treatment
 // request and moves to pre-treatment, which its operation-mode broadcasts

@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // The top alarm, the user's alarm actions, the automatic pause, the scripted
 // chemical-replacement alarms and the generic confirmation dialogs.

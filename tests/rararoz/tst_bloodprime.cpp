@@ -1,9 +1,9 @@
 #include <QtTest>
 
-#include "BloodPrimeRamp.h"
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/BloodPrimeRamp.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // The blood prime with its flow ramp, pause allowance and progress
 // broadcast, and the fluid bolus in blood prime and treatment.

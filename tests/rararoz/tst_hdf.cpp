@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // Hemodiafiltration: the substitution controller, its rate, the adjustment
 // and pause/resume requests and the broadcast.

@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // After the treatment: patient disconnection, disposables removal and the
 // dry bicarbonate cartridge with its progress broadcast.

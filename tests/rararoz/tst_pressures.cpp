@@ -3,10 +3,10 @@
 #include <cmath>
 #include <limits>
 
-#include "ChartNames.h"
-#include "PressureRing.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "rararoz/PressureRing.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // The simulated arterial, venous and transmembrane pressures: the sample
 // rings, the limit state machine, the limits around the stable pressures,

@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // Initiating a treatment, the prescription's validation, the tubing set,
 // the start of the treatment, and the water sample every state answers.

@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // Recirculation with its warning and time-out, the treatment pause's
 // countdown, and treatment end: the request on to rinseback and the

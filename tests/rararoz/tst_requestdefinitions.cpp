@@ -1,9 +1,9 @@
 #include <QtTest>
 
-#include "FieldType.h"
-#include "MSettings.h"
-#include "ReceivedRequests.h"
-#include "Settings.h"
+#include "canbus/FieldType.h"
+#include "model/settings/MSettings.h"
+#include "rararoz/ReceivedRequests.h"
+#include "storage/Settings.h"
 
 // The shipped message definitions against the requests the simulator takes:
 // a request whose definition is missing, or shorter than what its handler

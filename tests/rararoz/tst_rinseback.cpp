@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // Rinseback: its start values, every user action with its reject reasons,
 // the delivery tick by tick, and the broadcast with its countdown.

@@ -2,9 +2,9 @@
 
 #include <limits>
 
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // Set-point changes, the prescription edit, and the set-points, parameter
 // ranges, dialysate generation mode and conductivity broadcasts.

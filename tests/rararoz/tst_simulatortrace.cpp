@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "ChartNames.h"
-#include "SimulatorDriver.h"
-#include "SimulatorTrace.h"
-#include "StderrCapture.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorDriver.h"
+#include "rararoz/SimulatorTrace.h"
+#include "common/StderrCapture.h"
 
 // The simulator's trace lines on the console as the service prints them:
 // through Qt's default handler, word for word as they have always been, and

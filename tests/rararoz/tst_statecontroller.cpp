@@ -1,9 +1,9 @@
 #include <QtTest>
 
 #include "ApplicationController.h"
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // The controller's own machinery: the tick, parking of requests, the two
 // outgoing lists, the response sender and the periodic broadcasts of the

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <limits>
 
-#include "ChartNames.h"
-#include "RinsebackActions.h"
-#include "TreatmentEndEvent.h"
-#include "TreatmentTimeRules.h"
+#include "rararoz/ChartNames.h"
+#include "rararoz/RinsebackActions.h"
+#include "rararoz/TreatmentEndEvent.h"
+#include "rararoz/TreatmentTimeRules.h"
 
 // The treatment's rules on their own, one case a row: the rinseback user
 // actions, the UF rate asked by a UF volume or duration change with its

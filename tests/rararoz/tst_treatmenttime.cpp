@@ -2,9 +2,9 @@
 
 #include <limits>
 
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // The treatment clock, ultrafiltration with its pause, the validate-then-
 // confirm changes of the UF volume and of the treatment duration, and the

@@ -2,9 +2,9 @@
 
 #include <functional>
 
-#include "ChartNames.h"
-#include "SimulatorTest.h"
-#include "StateController.h"
+#include "rararoz/ChartNames.h"
+#include "common/SimulatorTest.h"
+#include "rararoz/StateController.h"
 
 // A whole treatment, unattended: the simulator driven tick by tick with the
 // requests a UI sends, from Standby through pre-treatment, blood prime, a

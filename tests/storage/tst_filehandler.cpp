@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "StderrCapture.h"
-#include "FileHandler.h"
-#include "LogFolder.h"
+#include "common/StderrCapture.h"
+#include "storage/FileHandler.h"
+#include "storage/LogFolder.h"
 
 using Storage::FileHandler;
 using Storage::LogFolder;

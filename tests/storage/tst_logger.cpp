@@ -3,10 +3,10 @@
 #include <atomic>
 
 #include "CommandLine.h"
-#include "LogSpy.h"
-#include "Logger.h"
-#include "SmallFileSystem.h"
-#include "StderrCapture.h"
+#include "common/LogSpy.h"
+#include "storage/Logger.h"
+#include "common/SmallFileSystem.h"
+#include "common/StderrCapture.h"
 #include "Threads.h"
 
 using Storage::Logger;

@@ -2,9 +2,9 @@
 #include <QtTest>
 
 #include "CommandLine.h"
-#include "LogSpy.h"
-#include "MSettings.h"
-#include "Settings.h"
+#include "common/LogSpy.h"
+#include "model/settings/MSettings.h"
+#include "storage/Settings.h"
 
 using Storage::MSettings;
 using Storage::Settings;

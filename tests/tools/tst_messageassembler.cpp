@@ -1,9 +1,9 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include "MessageAssembler.h"
-#include "MessageBuilder.h"
-#include "crc.h"
+#include "peer/MessageAssembler.h"
+#include "canbus/MessageBuilder.h"
+#include "utility/crc.h"
 
 // The peer tool's reassembly of received frames: whole messages, CRC
 // failures, frames without a message, and garbage that must never crash it.

@@ -1,9 +1,9 @@
 #include <QtTest>
 
-#include "FieldType.h"
-#include "MessageDefinitions.h"
-#include "PayloadCodec.h"
-#include "types.h"
+#include "canbus/FieldType.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PayloadCodec.h"
+#include "utility/types.h"
 
 // The peer tool's payload decoding, encoding and value checking.
 class TestPayloadCodec : public QObject

@@ -1,10 +1,10 @@
 #include <QMetaEnum>
 #include <QtTest>
 
-#include "MSettings.h"
-#include "MessageDefinitions.h"
+#include "model/settings/MSettings.h"
+#include "peer/MessageDefinitions.h"
 #include "MessageGlobals.h"
-#include "Settings.h"
+#include "storage/Settings.h"
 
 // The peer tool's message definitions: the shipped file against the
 // protocol's identifiers and the service's own request definitions, and

@@ -2,12 +2,12 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include "CandumpReader.h"
-#include "ChannelNames.h"
-#include "MessageDefinitions.h"
-#include "MessageFilter.h"
-#include "MessageFormatter.h"
-#include "PeerOptions.h"
+#include "peer/CandumpReader.h"
+#include "peer/ChannelNames.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/MessageFilter.h"
+#include "peer/MessageFormatter.h"
+#include "peer/PeerOptions.h"
 
 // The peer tool's text: the monitor's lines, the candump forms written and
 // read, the filters and the command line.

@@ -1,13 +1,13 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
-#include "JUnitReport.h"
+#include "peer/JUnitReport.h"
 #include "MessageGlobals.h"
-#include "MessageDefinitions.h"
-#include "PayloadCodec.h"
-#include "ScenarioChecker.h"
-#include "ScenarioChecks.h"
-#include "ScenarioParser.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PayloadCodec.h"
+#include "peer/ScenarioChecker.h"
+#include "peer/ScenarioChecks.h"
+#include "peer/ScenarioParser.h"
 
 // Scenario files: what the parser reads, what the checker finds wrong
 // against the shipped definitions, conditions and kept values held against

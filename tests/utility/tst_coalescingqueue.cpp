@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "CoalescingQueue.h"
+#include "utility/CoalescingQueue.h"
 
 // Items pushed from any thread reach the receiver's thread in order: the
 // first after a quiet spell at once and alone, the ones within the window

@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "crc.h"
+#include "utility/crc.h"
 
 namespace {
 

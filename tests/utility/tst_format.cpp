@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "format.h"
+#include "utility/format.h"
 
 class TestFormat : public QObject
 {

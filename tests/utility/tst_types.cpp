@@ -2,8 +2,8 @@
 
 #include <climits>
 
-#include "LogSpy.h"
-#include "types.h"
+#include "common/LogSpy.h"
+#include "utility/types.h"
 
 using Storage::Logger;
 

@@ -1,4 +1,4 @@
-#include "CandumpReader.h"
+#include "peer/CandumpReader.h"
 
 #include <QFile>
 #include <QRegularExpression>

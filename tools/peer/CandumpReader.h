@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "RawFrame.h"
+#include "peer/RawFrame.h"
 
 // Reads CAN traces in candump's two forms: the log form that monitor --raw
 // and candump -L write, "(1700000000.123456) can0 041#A50C001000008500",

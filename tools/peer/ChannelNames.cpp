@@ -1,4 +1,4 @@
-#include "ChannelNames.h"
+#include "peer/ChannelNames.h"
 
 #include "MessageGlobals.h"
 

@@ -1,8 +1,8 @@
-#include "CheckCommand.h"
+#include "peer/CheckCommand.h"
 
-#include "Console.h"
-#include "ExitCode.h"
-#include "ScenarioChecker.h"
+#include "peer/Console.h"
+#include "peer/ExitCode.h"
+#include "peer/ScenarioChecker.h"
 
 int CheckCommand::run()
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MessageDefinitions.h"
-#include "PeerOptions.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PeerOptions.h"
 
 // rararoz-peer check: reads the scenario files given and holds them against
 // the message definitions, without a bus. Each problem is one line,

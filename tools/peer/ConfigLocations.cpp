@@ -1,4 +1,4 @@
-#include "ConfigLocations.h"
+#include "peer/ConfigLocations.h"
 
 #include <QDir>
 #include <QFileInfo>

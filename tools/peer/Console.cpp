@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "peer/Console.h"
 
 #include <cstdio>
 

@@ -1,10 +1,10 @@
-#include "DecodeCommand.h"
+#include "peer/DecodeCommand.h"
 
-#include "Console.h"
-#include "ExitCode.h"
-#include "MessageFilter.h"
-#include "MessageFormatter.h"
-#include "TraceReader.h"
+#include "peer/Console.h"
+#include "peer/ExitCode.h"
+#include "peer/MessageFilter.h"
+#include "peer/MessageFormatter.h"
+#include "peer/TraceReader.h"
 
 int DecodeCommand::run()
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MessageDefinitions.h"
-#include "PeerOptions.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PeerOptions.h"
 
 // rararoz-peer decode: reads candump traces (files, or standard input) and
 // prints the monitor's line for every message in them.

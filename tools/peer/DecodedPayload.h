@@ -5,7 +5,7 @@
 #include <QString>
 #include <QVariant>
 
-#include "MessageDefinition.h"
+#include "peer/MessageDefinition.h"
 
 // A payload read field by field along its definition. Fields the payload is
 // too short for are invalid values; bytes beyond the definition are kept.

@@ -1,8 +1,8 @@
-#include "DemoMenu.h"
+#include "peer/DemoMenu.h"
 
 #include <QStringList>
 
-#include "TreatmentStates.h"
+#include "peer/TreatmentStates.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "JUnitReport.h"
+#include "peer/JUnitReport.h"
 
 #include <QDateTime>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QList>
 
-#include "ScenarioResult.h"
+#include "peer/ScenarioResult.h"
 
 // A run of scenarios in the JUnit XML form CI systems read: one test suite
 // per scenario, one test case per step, a failure with what was expected

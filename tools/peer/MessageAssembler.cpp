@@ -1,6 +1,6 @@
-#include "MessageAssembler.h"
+#include "peer/MessageAssembler.h"
 
-#include "crc.h"
+#include "utility/crc.h"
 
 QList<ReceivedMessage> MessageAssembler::take(const RawFrame &frame)
 {

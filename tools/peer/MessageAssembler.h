@@ -3,8 +3,8 @@
 #include <QHash>
 #include <QList>
 
-#include "MessageBuilder.h"
-#include "ReceivedMessage.h"
+#include "canbus/MessageBuilder.h"
+#include "peer/ReceivedMessage.h"
 
 // Puts messages back together from the frames of every channel with the
 // system's own framing code, keeping one message in assembly per channel

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include "FieldType.h"
+#include "canbus/FieldType.h"
 
 // One message as the definitions file describes it: identifier, name, the
 // payload fields in wire order and, for a request, the identifier of the

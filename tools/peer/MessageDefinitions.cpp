@@ -1,13 +1,13 @@
-#include "MessageDefinitions.h"
+#include "peer/MessageDefinitions.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
 
-#include "ConfigLocations.h"
-#include "Logger.h"
-#include "MSettings.h"
-#include "Settings.h"
+#include "peer/ConfigLocations.h"
+#include "storage/Logger.h"
+#include "model/settings/MSettings.h"
+#include "storage/Settings.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QMap>
 #include <QString>
 
-#include "MessageDefinition.h"
+#include "peer/MessageDefinition.h"
 
 // The messages of both directions, read from a file in the system's own
 // configuration format: one group per identifier (hexadecimal), the

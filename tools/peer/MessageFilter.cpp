@@ -1,4 +1,4 @@
-#include "MessageFilter.h"
+#include "peer/MessageFilter.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <QSet>
 #include <QStringList>
 
-#include "MessageDefinitions.h"
-#include "ReceivedMessage.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/ReceivedMessage.h"
 
 // The monitor's --only and --except: lists of names, identifiers or name
 // patterns with * and ?, comma-separated or repeated.

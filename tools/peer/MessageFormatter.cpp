@@ -1,10 +1,10 @@
-#include "MessageFormatter.h"
+#include "peer/MessageFormatter.h"
 
 #include <QDateTime>
 
-#include "ChannelNames.h"
-#include "PayloadCodec.h"
-#include "format.h"
+#include "peer/ChannelNames.h"
+#include "peer/PayloadCodec.h"
+#include "utility/format.h"
 
 QString MessageFormatter::timeOfDay(qint64 timeUs)
 {

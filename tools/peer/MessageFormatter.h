@@ -2,9 +2,9 @@
 
 #include <QString>
 
-#include "MessageDefinitions.h"
-#include "RawFrame.h"
-#include "ReceivedMessage.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/RawFrame.h"
+#include "peer/ReceivedMessage.h"
 
 // The monitor's text: one line per message, and the candump log form of a
 // frame for the raw trace.

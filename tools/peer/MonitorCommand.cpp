@@ -1,14 +1,14 @@
-#include "MonitorCommand.h"
+#include "peer/MonitorCommand.h"
 
 #include <QEventLoop>
 #include <QTimer>
 
-#include "Console.h"
-#include "ExitCode.h"
-#include "MessageFilter.h"
-#include "MessageFormatter.h"
-#include "PeerSession.h"
-#include "SignalWatcher.h"
+#include "peer/Console.h"
+#include "peer/ExitCode.h"
+#include "peer/MessageFilter.h"
+#include "peer/MessageFormatter.h"
+#include "peer/PeerSession.h"
+#include "peer/SignalWatcher.h"
 
 int MonitorCommand::run()
 {

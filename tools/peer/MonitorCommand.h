@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MessageDefinitions.h"
-#include "PeerOptions.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PeerOptions.h"
 
 // rararoz-peer monitor: prints what passes on the bus until interrupted or
 // until the given duration has passed.

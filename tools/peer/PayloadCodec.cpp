@@ -1,8 +1,8 @@
-#include "PayloadCodec.h"
+#include "peer/PayloadCodec.h"
 
 #include <QVector>
 
-#include "format.h"
+#include "utility/format.h"
 
 DecodedPayload PayloadCodec::decode(const MessageDefinition &definition, const QByteArray &payload)
 {

@@ -2,8 +2,8 @@
 
 #include <QStringList>
 
-#include "DecodedPayload.h"
-#include "MessageDefinition.h"
+#include "peer/DecodedPayload.h"
+#include "peer/MessageDefinition.h"
 
 // Turns payload bytes into named, typed values and command-line values into
 // payload bytes, both along a message definition.

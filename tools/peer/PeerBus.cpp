@@ -1,4 +1,4 @@
-#include "PeerBus.h"
+#include "peer/PeerBus.h"
 
 #include <QCanBus>
 #include <QCoreApplication>

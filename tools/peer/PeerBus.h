@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "RawFrame.h"
+#include "peer/RawFrame.h"
 
 // The tool's node on the CAN bus, through any Qt CAN bus plug-in.
 class PeerBus : public QObject

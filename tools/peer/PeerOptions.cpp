@@ -1,8 +1,8 @@
-#include "PeerOptions.h"
+#include "peer/PeerOptions.h"
 
 #include <QCommandLineParser>
 
-#include "TreatmentPlot.h"
+#include "peer/TreatmentPlot.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "PeerSession.h"
+#include "peer/PeerSession.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
 
-#include "MessageBuilder.h"
+#include "canbus/MessageBuilder.h"
 
 namespace {
 constexpr int kOpenTimeoutMs = 5000;

@@ -7,9 +7,9 @@
 
 #include <functional>
 
-#include "MessageAssembler.h"
-#include "PeerBus.h"
-#include "ReceivedMessage.h"
+#include "peer/MessageAssembler.h"
+#include "peer/PeerBus.h"
+#include "peer/ReceivedMessage.h"
 
 // The UI board's side of a conversation with the service: sends messages on
 // the UI's channel with the UI's own sequence numbers, assembles everything

@@ -1,11 +1,11 @@
-#include "PlotCommand.h"
+#include "peer/PlotCommand.h"
 
 #include <QDateTime>
 
-#include "Console.h"
-#include "ExitCode.h"
-#include "TraceReader.h"
-#include "TreatmentPlot.h"
+#include "peer/Console.h"
+#include "peer/ExitCode.h"
+#include "peer/TraceReader.h"
+#include "peer/TreatmentPlot.h"
 
 int PlotCommand::run()
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MessageDefinitions.h"
-#include "PeerOptions.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PeerOptions.h"
 
 // rararoz-peer plot: draws the treatment in candump traces (files, or
 // standard input) into a PNG or SVG file.

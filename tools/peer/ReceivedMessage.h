@@ -4,7 +4,7 @@
 #include <QList>
 
 #include "MessageGlobals.h"
-#include "RawFrame.h"
+#include "peer/RawFrame.h"
 
 // What became of a run of frames on one channel: a complete message, one
 // that failed its CRC, or a frame that cannot belong to any message.

@@ -1,13 +1,13 @@
-#include "RunCommand.h"
+#include "peer/RunCommand.h"
 
-#include "ConfigLocations.h"
-#include "Console.h"
-#include "ExitCode.h"
-#include "JUnitReport.h"
-#include "PeerSession.h"
-#include "ScenarioChecker.h"
-#include "ScenarioRunner.h"
-#include "SignalWatcher.h"
+#include "peer/ConfigLocations.h"
+#include "peer/Console.h"
+#include "peer/ExitCode.h"
+#include "peer/JUnitReport.h"
+#include "peer/PeerSession.h"
+#include "peer/ScenarioChecker.h"
+#include "peer/ScenarioRunner.h"
+#include "peer/SignalWatcher.h"
 
 QString RunCommand::demoScenario()
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MessageDefinitions.h"
-#include "PeerOptions.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PeerOptions.h"
 
 // rararoz-peer run: the scenario files given, one after the other on one
 // bus session; rararoz-peer walkthrough: the shipped demo scenario. Every

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "ScenarioCheck.h"
+#include "peer/ScenarioCheck.h"
 
 // A scenario file as read: its steps, each a title and the actions that
 // make it up, with the line each came from for the reports.

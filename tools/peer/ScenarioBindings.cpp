@@ -1,4 +1,4 @@
-#include "ScenarioBindings.h"
+#include "peer/ScenarioBindings.h"
 
 #include <QRegularExpression>
 

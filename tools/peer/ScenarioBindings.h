@@ -4,7 +4,7 @@
 #include <QList>
 #include <QString>
 
-#include "DecodedPayload.h"
+#include "peer/DecodedPayload.h"
 
 // Answers a scenario keeps under a name ("as duration") for the values of
 // later lines, which refer to a field of one as ${duration.durationMin},

@@ -1,4 +1,4 @@
-#include "ScenarioCheck.h"
+#include "peer/ScenarioCheck.h"
 
 #include <QRegularExpression>
 

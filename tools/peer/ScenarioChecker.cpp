@@ -1,13 +1,13 @@
-#include "ScenarioChecker.h"
+#include "peer/ScenarioChecker.h"
 
 #include <QFile>
 
 #include <algorithm>
 
-#include "DemoMenu.h"
-#include "PayloadCodec.h"
-#include "ScenarioBindings.h"
-#include "ScenarioParser.h"
+#include "peer/DemoMenu.h"
+#include "peer/PayloadCodec.h"
+#include "peer/ScenarioBindings.h"
+#include "peer/ScenarioParser.h"
 
 bool ScenarioChecker::load(const QString &fileName, Scenario &scenario, QStringList &problems)
 {

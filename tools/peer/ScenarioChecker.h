@@ -3,8 +3,8 @@
 #include <QHash>
 #include <QStringList>
 
-#include "MessageDefinitions.h"
-#include "Scenario.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/Scenario.h"
 
 // Holds a scenario against the message definitions before anything is
 // sent: every message and field known, every value fitting its field's

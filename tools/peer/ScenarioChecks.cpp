@@ -1,11 +1,11 @@
-#include "ScenarioChecks.h"
+#include "peer/ScenarioChecks.h"
 
 #include <QStringList>
 
 #include <cmath>
 #include <limits>
 
-#include "TreatmentStates.h"
+#include "peer/TreatmentStates.h"
 
 bool ScenarioChecks::set(const QList<ScenarioCheck> &checks, const ScenarioBindings &bindings, QString &error)
 {

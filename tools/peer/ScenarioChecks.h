@@ -2,9 +2,9 @@
 
 #include <QList>
 
-#include "DecodedPayload.h"
-#include "ScenarioBindings.h"
-#include "ScenarioCheck.h"
+#include "peer/DecodedPayload.h"
+#include "peer/ScenarioBindings.h"
+#include "peer/ScenarioCheck.h"
 
 // The conditions of one scenario line, their kept values filled in, held
 // against a decoded message.

@@ -1,11 +1,11 @@
-#include "ScenarioParser.h"
+#include "peer/ScenarioParser.h"
 
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <iterator>
 
-#include "ScenarioBindings.h"
+#include "peer/ScenarioBindings.h"
 
 namespace {
 

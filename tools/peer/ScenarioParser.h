@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include "Scenario.h"
+#include "peer/Scenario.h"
 
 // Reads the text of a scenario file: comments after '#', a '\' at the end
 // of a line continuing it on the next, "step <title>" opening a step whose

@@ -1,15 +1,15 @@
-#include "ScenarioRunner.h"
+#include "peer/ScenarioRunner.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 
-#include "Console.h"
-#include "DemoMenu.h"
-#include "ExitCode.h"
-#include "MessageFormatter.h"
-#include "PayloadCodec.h"
-#include "PeerSession.h"
-#include "TreatmentStates.h"
+#include "peer/Console.h"
+#include "peer/DemoMenu.h"
+#include "peer/ExitCode.h"
+#include "peer/MessageFormatter.h"
+#include "peer/PayloadCodec.h"
+#include "peer/PeerSession.h"
+#include "peer/TreatmentStates.h"
 
 namespace {
 

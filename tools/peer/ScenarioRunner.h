@@ -5,12 +5,12 @@
 
 #include <functional>
 
-#include "MessageDefinitions.h"
-#include "PeerOptions.h"
-#include "Scenario.h"
-#include "ScenarioBindings.h"
-#include "ScenarioChecks.h"
-#include "ScenarioResult.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/PeerOptions.h"
+#include "peer/Scenario.h"
+#include "peer/ScenarioBindings.h"
+#include "peer/ScenarioChecks.h"
+#include "peer/ScenarioResult.h"
 
 class PeerSession;
 

@@ -1,13 +1,13 @@
-#include "SendCommand.h"
+#include "peer/SendCommand.h"
 
 #include <QElapsedTimer>
 
-#include "Console.h"
-#include "ExitCode.h"
-#include "MessageFormatter.h"
-#include "PayloadCodec.h"
-#include "PeerSession.h"
-#include "SignalWatcher.h"
+#include "peer/Console.h"
+#include "peer/ExitCode.h"
+#include "peer/MessageFormatter.h"
+#include "peer/PayloadCodec.h"
+#include "peer/PeerSession.h"
+#include "peer/SignalWatcher.h"
 
 int SendCommand::run()
 {

@@ -1,4 +1,4 @@
-#include "SignalWatcher.h"
+#include "peer/SignalWatcher.h"
 
 #include <QSocketNotifier>
 

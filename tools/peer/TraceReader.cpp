@@ -1,8 +1,8 @@
-#include "TraceReader.h"
+#include "peer/TraceReader.h"
 
-#include "CandumpReader.h"
-#include "Console.h"
-#include "ExitCode.h"
+#include "peer/CandumpReader.h"
+#include "peer/Console.h"
+#include "peer/ExitCode.h"
 
 int TraceReader::read(const QStringList &files, const MessageSink &onMessage)
 {

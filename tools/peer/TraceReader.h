@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-#include "MessageAssembler.h"
+#include "peer/MessageAssembler.h"
 
 // The messages in recorded candump traces, put back together as the monitor
 // does on a live bus, each interface of a trace a bus of its own.

@@ -1,4 +1,4 @@
-#include "TreatmentPlot.h"
+#include "peer/TreatmentPlot.h"
 
 #include <QApplication>
 #include <QGraphicsScene>
@@ -15,7 +15,7 @@
 
 #include <cmath>
 
-#include "TreatmentStates.h"
+#include "peer/TreatmentStates.h"
 
 using namespace QtCharts;
 

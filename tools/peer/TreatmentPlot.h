@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include "TreatmentTrace.h"
+#include "peer/TreatmentTrace.h"
 
 // A treatment trace drawn with Qt Charts as stacked charts on one time
 // axis: arterial, venous and transmembrane pressure with their limits,

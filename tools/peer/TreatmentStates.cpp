@@ -1,4 +1,4 @@
-#include "TreatmentStates.h"
+#include "peer/TreatmentStates.h"
 
 #include <QHash>
 

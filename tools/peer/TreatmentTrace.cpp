@@ -1,7 +1,7 @@
-#include "TreatmentTrace.h"
+#include "peer/TreatmentTrace.h"
 
-#include "PayloadCodec.h"
-#include "TreatmentStates.h"
+#include "peer/PayloadCodec.h"
+#include "peer/TreatmentStates.h"
 
 QString TreatmentTrace::key(const Quantity &quantity)
 {

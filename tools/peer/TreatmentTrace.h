@@ -5,8 +5,8 @@
 #include <QPointF>
 #include <QVector>
 
-#include "MessageDefinitions.h"
-#include "ReceivedMessage.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/ReceivedMessage.h"
 
 // The course of a treatment in a recorded trace: chosen fields of the TD's
 // broadcasts over time, and where the treatment stood (operation mode and

@@ -5,17 +5,17 @@
 
 #include <memory>
 
-#include "CheckCommand.h"
-#include "Console.h"
-#include "DecodeCommand.h"
-#include "ExitCode.h"
-#include "MessageDefinitions.h"
-#include "MonitorCommand.h"
-#include "PeerOptions.h"
-#include "PlotCommand.h"
-#include "RawFrame.h"
-#include "RunCommand.h"
-#include "SendCommand.h"
+#include "peer/CheckCommand.h"
+#include "peer/Console.h"
+#include "peer/DecodeCommand.h"
+#include "peer/ExitCode.h"
+#include "peer/MessageDefinitions.h"
+#include "peer/MonitorCommand.h"
+#include "peer/PeerOptions.h"
+#include "peer/PlotCommand.h"
+#include "peer/RawFrame.h"
+#include "peer/RunCommand.h"
+#include "peer/SendCommand.h"
 
 namespace {
 

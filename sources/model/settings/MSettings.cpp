@@ -1,4 +1,4 @@
-#include "MSettings.h"
+#include "model/settings/MSettings.h"
 
 namespace Storage {
 

@@ -1,7 +1,7 @@
 #include <QtConcurrent>
 #include <QtTest>
 
-#include "MSettings.h"
+#include "model/settings/MSettings.h"
 
 using Storage::MSettings;
 
