@@ -21,8 +21,7 @@ namespace {
 
 constexpr int kRuns = 7;
 
-template <typename Body>
-double medianRate(qint64 itemsPerRun, Body body)
+template <typename Body> double medianRate(qint64 itemsPerRun, Body body)
 {
     std::vector<double> rates;
     for (int run = 0; run < kRuns; ++run) {
@@ -78,8 +77,14 @@ int main(int argc, char **argv)
     message.sequence = 9;
     message.actionId = 0x7A00;
     message.initialized = true;
-    const QByteArray payload = QByteArray::fromHex("90010000" "5e010000" "00001442" "01000000" "0000803f");
-    message.head = QByteArray::fromHex("0900" "7a00") + char(payload.size());
+    const QByteArray payload = QByteArray::fromHex("90010000"
+                                                   "5e010000"
+                                                   "00001442"
+                                                   "01000000"
+                                                   "0000803f");
+    message.head = QByteArray::fromHex("0900"
+                                       "7a00") +
+                   char(payload.size());
     message.data = payload + char(0x42);
     message.length = message.data.size();
     constexpr int kInterpreted = 300000;

@@ -77,8 +77,8 @@ void quietMessages(QtMsgType, const QMessageLogContext &, const QString &) {}
 // own: the machine's setting is never touched.
 void matchSocketCanQueue()
 {
-    if (QFileInfo(QStringLiteral("/proc/self/ns/net")).symLinkTarget()
-        == QFileInfo(QStringLiteral("/proc/1/ns/net")).symLinkTarget())
+    if (QFileInfo(QStringLiteral("/proc/self/ns/net")).symLinkTarget() ==
+        QFileInfo(QStringLiteral("/proc/1/ns/net")).symLinkTarget())
         return;
     QFile queue(QStringLiteral("/proc/sys/net/unix/max_dgram_qlen"));
     if (queue.open(QIODevice::WriteOnly))

@@ -139,9 +139,7 @@ void ApplicationController::onQuitApplication()
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
-void ApplicationController::onLogIOFail()
-{
-}
+void ApplicationController::onLogIOFail() {}
 
 void ApplicationController::onMainTimerTimeout()
 {
@@ -171,8 +169,7 @@ bool isDefaultFakeData(int length)
     return length == 1 && gFakeData.size() == 1 && gFakeData.at(0) == '\0';
 }
 
-template <typename T>
-void appendLowFirst(QByteArray &payload, T value, int bytes)
+template <typename T> void appendLowFirst(QByteArray &payload, T value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
         payload.append(char(quint8(quint64(value) >> (8 * i))));
@@ -181,8 +178,7 @@ void appendLowFirst(QByteArray &payload, T value, int bytes)
 
 // The 96-byte counter payload of the default fake message: 13 blocks, the
 // counter written low byte first and stepped once per block.
-template <typename Counter, typename Block>
-QByteArray counterPayload(Counter &counter, Block writeBlock)
+template <typename Counter, typename Block> QByteArray counterPayload(Counter &counter, Block writeBlock)
 {
     QByteArray payload;
     payload.reserve(96);

@@ -61,7 +61,8 @@ const Switch switchesBeforeFake[] = {
 };
 
 const Switch switchesAfterFake[] = {
-    {"u", "disable-unhandled-report", "Disable unhandled messages report as an error in the log", &gDisableUnhandledReport},
+    {"u", "disable-unhandled-report", "Disable unhandled messages report as an error in the log",
+     &gDisableUnhandledReport},
     {"d", "disable-orvane-unhandled", "Disable the Orvane messages logged as unhandled", &gDisableOrvaneUnhandled},
     {"q", "disable-timeout", "Disables HD communication timeout", &gDisableTimeout},
     {"a", "disable-alarm-no-minimize", "Disables alarm no minimize", &gDisableAlarmNoMinimize},
@@ -78,8 +79,8 @@ const Switch switchesAfterBus[] = {
     {"R", "use-root-home",
      "In case the application is not in Manufacturing Setup but needs to use root home folder for configurations.",
      &gUseRootHome},
-    {"U", "enable-update-mode", "Enables the update mode to update only necessary files during the update and keep the rest.",
-     &gEnableUpdating},
+    {"U", "enable-update-mode",
+     "Enables the update mode to update only necessary files during the update and keep the rest.", &gEnableUpdating},
     {"x", "use-log-long-name", "Use the log long file name format\n<date>_<time>_<serial>_<mode>", &gLogLongName},
     {"y", "use-log-cloud-upload", "Use the log cloud upload", &gLogUpload},
     {"z", "use-log-compression", "Use the log compression", &gLogCompress},
@@ -100,15 +101,13 @@ QCommandLineOption valueOption(const char *shortName, const char *longName, cons
     return QCommandLineOption(names, tr(help), tr(valueName));
 }
 
-template <std::size_t N>
-void addSwitches(QCommandLineParser &parser, const Switch (&table)[N])
+template <std::size_t N> void addSwitches(QCommandLineParser &parser, const Switch (&table)[N])
 {
     for (const Switch &s : table)
         parser.addOption(switchOption(s));
 }
 
-template <std::size_t N>
-void readSwitches(const QCommandLineParser &parser, const Switch (&table)[N])
+template <std::size_t N> void readSwitches(const QCommandLineParser &parser, const Switch (&table)[N])
 {
     for (const Switch &s : table)
         if (parser.isSet(QString::fromLatin1(s.longName)))
@@ -124,9 +123,11 @@ QString asFolder(QString path)
 
 void printParseFailure(const QString &error, const QStringList &arguments)
 {
-    qDebug().noquote().nospace() << "------------------------------" << "\n"
+    qDebug().noquote().nospace() << "------------------------------"
+                                 << "\n"
                                  << error << "\n"
-                                 << "Command Line Parser failed !!!" << "\n"
+                                 << "Command Line Parser failed !!!"
+                                 << "\n"
                                  << arguments.join(QLatin1Char(' ')) << "\n"
                                  << "------------------------------";
 }
@@ -165,20 +166,21 @@ void commandlineParse(const QStringList &arguments)
     parser.addVersionOption();
 
     addSwitches(parser, switchesBeforeFake);
-    const QCommandLineOption fakeInterval = valueOption("i", "fake-interval", "Test fake message interval(ms)", "interval");
-    const QCommandLineOption fakeMessage = valueOption(
-        "f", "fake-message",
-        "Test fake message data\nwill use default sequenced long fake message if set to 00(default)\n"
-        "will used only if correct integer value assigned for interval option",
-        "data");
+    const QCommandLineOption fakeInterval =
+        valueOption("i", "fake-interval", "Test fake message interval(ms)", "interval");
+    const QCommandLineOption fakeMessage =
+        valueOption("f", "fake-message",
+                    "Test fake message data\nwill use default sequenced long fake message if set to 00(default)\n"
+                    "will used only if correct integer value assigned for interval option",
+                    "data");
     const QCommandLineOption fakeSeqAtBegin(QStringList{"b", "fake-message-seq-at-begin"},
                                             tr("Test fake message sequence at the beginning of the frame"));
     parser.addOption(fakeInterval);
     parser.addOption(fakeMessage);
     parser.addOption(fakeSeqAtBegin);
     addSwitches(parser, switchesAfterFake);
-    const QCommandLineOption activeBus = valueOption(
-        "A", "active-can-bus", "Sets the Active CANBus [Shall start with 'can' or 'vcan]", "CANBus");
+    const QCommandLineOption activeBus =
+        valueOption("A", "active-can-bus", "Sets the Active CANBus [Shall start with 'can' or 'vcan]", "CANBus");
     parser.addOption(activeBus);
     addSwitches(parser, switchesAfterBus);
 
@@ -187,12 +189,12 @@ void commandlineParse(const QStringList &arguments)
         "Qt CAN bus plug-in that opens the active CANBus (default socketcan; virtualcan is Qt's CAN bus over "
         "TCP on localhost for machines without CAN hardware, interfaces can0 and can1)",
         "plugin");
-    const QCommandLineOption settingsPath = valueOption(
-        nullptr, "settings-path", "Folder the configuration files are read from (default /opt/talvo/configurations/)",
-        "folder");
-    const QCommandLineOption logPath = valueOption(
-        nullptr, "log-path", "Base folder of the log/ and service/ log folders (default the SD card, else /tmp)",
-        "folder");
+    const QCommandLineOption settingsPath =
+        valueOption(nullptr, "settings-path",
+                    "Folder the configuration files are read from (default /opt/talvo/configurations/)", "folder");
+    const QCommandLineOption logPath =
+        valueOption(nullptr, "log-path",
+                    "Base folder of the log/ and service/ log folders (default the SD card, else /tmp)", "folder");
     parser.addOption(canPlugin);
     parser.addOption(settingsPath);
     parser.addOption(logPath);
@@ -227,8 +229,8 @@ void commandlineParse(const QStringList &arguments)
 
     if (parser.isSet(activeBus)) {
         const QString bus = parser.value(activeBus);
-        if (!bus.startsWith(QLatin1Char('-'))
-            && (bus.startsWith(QLatin1String("can")) || bus.startsWith(QLatin1String("vcan"))))
+        if (!bus.startsWith(QLatin1Char('-')) &&
+            (bus.startsWith(QLatin1String("can")) || bus.startsWith(QLatin1String("vcan"))))
             gActiveCANBus = bus;
     }
     qDebug().noquote() << "CAN int" << gActiveCANBus;
@@ -247,7 +249,8 @@ void commandlineParse(const QStringList &arguments)
                 qDebug().noquote() << QStringLiteral("Test fake message interval %1 ignored: the test mode needs "
                                                      "an interval above 0 ms")
                                           .arg(interval);
-            gFakeData = parser.isSet(fakeMessage) ? parser.value(fakeMessage).toLatin1() : QByteArray(gFakeData_default);
+            gFakeData =
+                parser.isSet(fakeMessage) ? parser.value(fakeMessage).toLatin1() : QByteArray(gFakeData_default);
             if (parser.isSet(fakeSeqAtBegin))
                 gFakeSeqAtBegin = true;
             gFakeData = QByteArray::fromHex(gFakeData);
@@ -262,8 +265,8 @@ QString composeVersion(QString major, QString minor, QString micro, QString buil
         build = QStringLiteral("08121702");
         numbered = false;
     }
-    const bool official = branch.startsWith(QLatin1String("release/")) || branch == QLatin1String("master")
-                          || branch == QLatin1String("staging") || branch == QLatin1String("develop");
+    const bool official = branch.startsWith(QLatin1String("release/")) || branch == QLatin1String("master") ||
+                          branch == QLatin1String("staging") || branch == QLatin1String("develop");
     QString suffix;
     if (official && numbered) {
         if (branch == QLatin1String("master")) {
@@ -289,9 +292,8 @@ QString composeVersion(QString major, QString minor, QString micro, QString buil
 
 void setApplicationVersion()
 {
-    QCoreApplication::setApplicationVersion(composeVersion(QStringLiteral(RARAROZ_VERSION_MAJOR),
-                                                           QStringLiteral(RARAROZ_VERSION_MINOR),
-                                                           QStringLiteral(RARAROZ_VERSION_MICRO),
-                                                           QStringLiteral(RARAROZ_VERSION_BUILD),
-                                                           QStringLiteral(RARAROZ_BRANCH), RARAROZ_REVISION));
+    QCoreApplication::setApplicationVersion(
+        composeVersion(QStringLiteral(RARAROZ_VERSION_MAJOR), QStringLiteral(RARAROZ_VERSION_MINOR),
+                       QStringLiteral(RARAROZ_VERSION_MICRO), QStringLiteral(RARAROZ_VERSION_BUILD),
+                       QStringLiteral(RARAROZ_BRANCH), RARAROZ_REVISION));
 }

@@ -34,7 +34,7 @@ extern QString gActiveCANBus;
 extern QString gParserErrorText;
 
 // Options for machines without SocketCAN, SD card or installed configuration.
-extern QString gCanPlugin;   // Qt CAN bus plug-in, "socketcan" by default
+extern QString gCanPlugin;    // Qt CAN bus plug-in, "socketcan" by default
 extern QString gSettingsPath; // configuration folder; empty: the standard one
 extern QString gLogPath;      // base folder of log/ and service/; empty: SD card or /tmp
 

@@ -25,9 +25,7 @@ bool MainTimer::init()
     return true;
 }
 
-void MainTimer::quit()
-{
-}
+void MainTimer::quit() {}
 
 void MainTimer::onKeepAliveBegin()
 {

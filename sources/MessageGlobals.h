@@ -75,8 +75,8 @@ enum Payload_Data : quint8 {
 
 enum Frame_Data {
     eLenCanFrame = 8,
-    eLenHeaderInfo = 5,     // after the sync byte: sequence, identifier, length
-    eLenMaxHeaderData = 3,  // largest expected length taken from the first frame by count
+    eLenHeaderInfo = 5,    // after the sync byte: sequence, identifier, length
+    eLenMaxHeaderData = 3, // largest expected length taken from the first frame by count
     eLenMaxData = 255,
     eLenSyncByte = 1,
     eLenSequence = 2,

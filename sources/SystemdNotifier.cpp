@@ -35,8 +35,7 @@ bool SystemdNotifier::init()
             &SystemdNotifier::onSettingsDone);
     connect(&Can::CanInterface::I(), &Can::CanInterface::didBusConnected, this, &SystemdNotifier::onBusConnected);
     connect(&Can::CanInterface::I(), &Can::CanInterface::didBusLost, this, &SystemdNotifier::onBusLost);
-    connect(&StateController::I(), &StateController::didActiveStateChange, this,
-            &SystemdNotifier::onActiveStateChange);
+    connect(&StateController::I(), &StateController::didActiveStateChange, this, &SystemdNotifier::onActiveStateChange);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &SystemdNotifier::quit);
     startWatchdog();
     update();

@@ -39,7 +39,8 @@ void drain(QThread &thread)
         return;
     auto *marker = new QObject;
     marker->moveToThread(&thread);
-    QMetaObject::invokeMethod(marker, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        marker, [] {}, Qt::BlockingQueuedConnection);
     marker->deleteLater();
 }
 

@@ -44,8 +44,8 @@ void logTestModeBanner()
     const QString banner = QStringLiteral("  ~~ !!!!! APPLICATION RUNNING IN THE TEST MODE !!!!! ~~ ");
     const QString tildes(54, QLatin1Char('~'));
     qDebug().noquote() << banner;
-    LOG_APPED(QStringLiteral(" \n ") + tildes + QStringLiteral("  \n ") + banner + QStringLiteral(" \n ") + tildes
-              + QStringLiteral(" "));
+    LOG_APPED(QStringLiteral(" \n ") + tildes + QStringLiteral("  \n ") + banner + QStringLiteral(" \n ") + tildes +
+              QStringLiteral(" "));
 }
 
 } // namespace
@@ -66,7 +66,8 @@ void startServices()
     SystemdNotifier::I().init();
     // The switches are set on the services' own threads, where they are read.
     if (Can::CanInterface::I().init(Threads::_CanFrame_Thread))
-        QMetaObject::invokeMethod(&Can::CanInterface::I(), [] { Can::CanInterface::I().enableConsoleOut(gConsoleoutCanInterface); });
+        QMetaObject::invokeMethod(&Can::CanInterface::I(),
+                                  [] { Can::CanInterface::I().enableConsoleOut(gConsoleoutCanInterface); });
     Can::FrameInterface::I().init(Threads::_CanFrame_Thread);
     Can::MessageAcknowModel::I().init(Threads::_CanAcknow_Thread);
     if (Can::MessageDispatcher::I().init(Threads::_CanMessage_Thread))

@@ -6,7 +6,10 @@
 
 namespace Can {
 
-MessageAcknowModel::MessageAcknowModel(QObject *parent) : QObject(parent) {}
+MessageAcknowModel::MessageAcknowModel(QObject *parent)
+    : QObject(parent)
+{
+}
 
 bool MessageAcknowModel::init()
 {

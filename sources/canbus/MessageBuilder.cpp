@@ -22,10 +22,12 @@ constexpr int kHeaderSize = eLenSyncByte + eLenHeaderInfo; // sync, sequence, id
 
 } // namespace
 
-MessageBuilder::MessageBuilder(QObject *parent) : QObject(parent) {}
+MessageBuilder::MessageBuilder(QObject *parent)
+    : QObject(parent)
+{
+}
 
-bool MessageBuilder::buildFrames(quint16 actionId, const QByteArray &data, FrameList &frames,
-                                 Sequence sequence)
+bool MessageBuilder::buildFrames(quint16 actionId, const QByteArray &data, FrameList &frames, Sequence sequence)
 {
     const int length = qMin(data.size(), int(eLenMaxData));
     const int total = kHeaderSize + length + 1; // + CRC
@@ -44,8 +46,7 @@ bool MessageBuilder::buildFrames(quint16 actionId, const QByteArray &data, Frame
     if (length)
         std::memcpy(out + kHeaderSize, data.constData(), static_cast<size_t>(length));
     // The sync byte is not covered by the CRC.
-    out[kHeaderSize + length] =
-        static_cast<char>(crc8(out + eLenSyncByte, eLenHeaderInfo + length));
+    out[kHeaderSize + length] = static_cast<char>(crc8(out + eLenSyncByte, eLenHeaderInfo + length));
 
     frames.reserve(frames.size() + frameCount);
     for (int i = 0; i < frameCount; ++i)
@@ -125,16 +126,14 @@ bool MessageBuilder::checkCrc(const Can::Message &message) const
     const QByteArray &data = message.data;
     const int payloadSize = data.size() - 1;
     const auto received = static_cast<quint8>(data.at(payloadSize));
-    const quint8 computed =
-        crc8(data.constData(), payloadSize, crc8(message.head.constData(), message.head.size()));
+    const quint8 computed = crc8(data.constData(), payloadSize, crc8(message.head.constData(), message.head.size()));
     if (computed == received)
         return true;
 
     const quint64 count = ++crcErrorCount;
     LOG_DEBUG(QStringLiteral("%1 - CRC error, expected %2 but got %3 : %4")
                   .arg(QString::number(count), Format::toHexString(computed, true, eLenCRCDigits),
-                       Format::toHexString(received, true, eLenCRCDigits),
-                       Format::toHexString(data)));
+                       Format::toHexString(received, true, eLenCRCDigits), Format::toHexString(data)));
     return false;
 }
 

@@ -20,8 +20,7 @@ public:
 
     // Appends the frames of one message to frames. Payload bytes beyond the
     // most one message can carry are dropped.
-    bool buildFrames(quint16 actionId, const QByteArray &data, FrameList &frames,
-                     Sequence sequence);
+    bool buildFrames(quint16 actionId, const QByteArray &data, FrameList &frames, Sequence sequence);
 
     // Takes one received frame into message. Returns false when the frame
     // cannot open a message or the completed message fails its CRC; the

@@ -34,16 +34,16 @@ bool MessageDispatcher::init()
     _init = true;
 
     ApplicationController &application = ApplicationController::I();
-    connect(&application, &ApplicationController::didActionTransmit, this,
-            &MessageDispatcher::onActionTransmit);
-    connect(&application, &ApplicationController::didSettingsDone, this,
-            &MessageDispatcher::onSettingsDone);
+    connect(&application, &ApplicationController::didActionTransmit, this, &MessageDispatcher::onActionTransmit);
+    connect(&application, &ApplicationController::didSettingsDone, this, &MessageDispatcher::onSettingsDone);
 
     FrameInterface &frames = FrameInterface::I();
     // Taken on the CAN-frame thread, assembled on this one, in batches.
     connect(
         &frames, &FrameInterface::didFrameReceive, this,
-        [this](Can_Id channel, const QByteArray &frame) { _receivedFrames.push({channel, frame}); },
+        [this](Can_Id channel, const QByteArray &frame) {
+            _receivedFrames.push({channel, frame});
+        },
         Qt::DirectConnection);
     // The frame interface may tie this pair itself; unique, so that a frame is
     // never queued twice.
@@ -54,8 +54,7 @@ bool MessageDispatcher::init()
     connect(&acknow, &MessageAcknowModel::didFramesTransmit, this, &MessageDispatcher::onFramesTransmit);
     connect(&acknow, &MessageAcknowModel::didFailedTransmit, this, &MessageDispatcher::onFailedTransmit);
 
-    connect(&_interpreter, &MessageInterpreter::didUnhandledMsgReady, this,
-            &MessageDispatcher::doUnhandledMsgReady);
+    connect(&_interpreter, &MessageInterpreter::didUnhandledMsgReady, this, &MessageDispatcher::doUnhandledMsgReady);
 
     LOG_DEBUG(QStringLiteral("%1 Initialized").arg(QString::fromLatin1(metaObject()->className())));
     return true;
@@ -120,16 +119,13 @@ void MessageDispatcher::onFrameReceive(Can_Id channel, const QByteArray &frame)
     Can::Message &record = records.last();
 
     if (frame.size() < eLenCanFrame) {
-        LOG_DEBUG(QStringLiteral("Incorrect frame length. Exp:%1,got:%2")
-                      .arg(int(eLenCanFrame))
-                      .arg(frame.size()));
+        LOG_DEBUG(QStringLiteral("Incorrect frame length. Exp:%1,got:%2").arg(int(eLenCanFrame)).arg(frame.size()));
         return;
     }
 
     // Only the first 8 bytes of an over-long frame are a CAN frame.
-    const bool built = frame.size() == eLenCanFrame
-                           ? _builder.buildMessage(frame, record, channel)
-                           : _builder.buildMessage(frame.left(eLenCanFrame), record, channel);
+    const bool built = frame.size() == eLenCanFrame ? _builder.buildMessage(frame, record, channel)
+                                                    : _builder.buildMessage(frame.left(eLenCanFrame), record, channel);
     if (!built) {
         const qint32 actionId = record.actionId;
         record = Can::Message();
@@ -166,8 +162,7 @@ void MessageDispatcher::interpret(const Can::Message &message)
             _interpreter.identifySource(message.can_id, &source);
             LOG_APPED(tr("    ,%1,Ack Req, Sq:%2, ID:%3")
                           .arg(source, QString::number(message.sequence),
-                               Format::toHexString(quint16(message.actionId), true,
-                                                   eLenMessageIDDigits)));
+                               Format::toHexString(quint16(message.actionId), true, eLenMessageIDDigits)));
         }
         QString destination;
         _interpreter.identifyDestination(message.can_id, &destination);
@@ -176,13 +171,12 @@ void MessageDispatcher::interpret(const Can::Message &message)
         // unchanged, which is what negation modulo 2^16 gives and so the one
         // answer a sender can match. 32767 instead would acknowledge a
         // different message of the sender.
-        const Sequence positive = message.sequence == std::numeric_limits<Sequence>::min()
-                                      ? message.sequence
-                                      : Sequence(-message.sequence);
+        const Sequence positive =
+            message.sequence == std::numeric_limits<Sequence>::min() ? message.sequence : Sequence(-message.sequence);
         actionTransmit(QVariantList{int(ID_Acknow), int(eChlid_TD_UI)}, positive);
         if (!gDisableAcknowLog)
-            LOG_APPED(QStringLiteral("    ,UI,")
-                      + tr("Ack Bak, Sq:%1, Dst:%2").arg(QString::number(positive), destination));
+            LOG_APPED(QStringLiteral("    ,UI,") +
+                      tr("Ack Bak, Sq:%1, Dst:%2").arg(QString::number(positive), destination));
     }
 
     QVariantList actions;
@@ -201,8 +195,7 @@ bool MessageDispatcher::actionTransmit(const QVariantList &actions, Sequence seq
     bool channelOk = false;
     const int actionId = actions.at(0).toInt(&idOk);
     const int channel = actions.at(1).toInt(&channelOk);
-    if (!idOk || !channelOk || actionId < 0 || actionId > 0xFFFF || channel < 0
-        || channel > eChlid_NONE) {
+    if (!idOk || !channelOk || actionId < 0 || actionId > 0xFFFF || channel < 0 || channel > eChlid_NONE) {
         LOG_DEBUG(QStringLiteral("Dropped outgoing action list with invalid identifier or channel: %1, %2")
                       .arg(actions.at(0).toString(), actions.at(1).toString()));
         return false;

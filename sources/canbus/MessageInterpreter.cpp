@@ -23,19 +23,24 @@ const QString &sourceName(Can_Source source)
     static const QString ui = QStringLiteral("UI");
     static const QString unknown = QStringLiteral("XX");
     switch (source) {
-    case eCan_TD: return td;
-    case eCan_DD: return dd;
-    case eCan_FP: return fp;
-    case eCan_OV: return ov;
-    case eCan_UI: return ui;
-    case eCan_Unknown: break;
+    case eCan_TD:
+        return td;
+    case eCan_DD:
+        return dd;
+    case eCan_FP:
+        return fp;
+    case eCan_OV:
+        return ov;
+    case eCan_UI:
+        return ui;
+    case eCan_Unknown:
+        break;
     }
     return unknown;
 }
 
 // Integers are printed straight into the line: no temporary string per field.
-template <typename V>
-void appendDecimal(QString &line, V value)
+template <typename V> void appendDecimal(QString &line, V value)
 {
     char buffer[16];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -45,8 +50,7 @@ void appendDecimal(QString &line, V value)
 
 // Reads one field of type T at index and prints it; a field that does not
 // fit prints "?" and leaves index where it was.
-template <typename T, typename Print>
-void readField(const QByteArray &data, int &index, QString &line, Print print)
+template <typename T, typename Print> void readField(const QByteArray &data, int &index, QString &line, Print print)
 {
     static const QString fieldName = QStringLiteral("param");
     T value;
@@ -57,7 +61,10 @@ void readField(const QByteArray &data, int &index, QString &line, Print print)
         line.append(QLatin1String(",?"));
 }
 
-void printInteger(QString &line, qint64 value) { appendDecimal(line, value); }
+void printInteger(QString &line, qint64 value)
+{
+    appendDecimal(line, value);
+}
 
 // Exactly printf's %g in the C locale, whatever the process's locale: the
 // sign of zero, "inf" and "nan" included.
@@ -72,14 +79,17 @@ void printFloat(QString &line, float value)
 
 } // namespace
 
-MessageInterpreter::MessageInterpreter(QObject *parent) : QObject(parent) {}
+MessageInterpreter::MessageInterpreter(QObject *parent)
+    : QObject(parent)
+{
+}
 
 MessageInterpreter::Definition MessageInterpreter::makeDefinition(quint16 id, const QStringList &texts)
 {
     Definition definition;
     definition.texts = texts;
-    definition.idText = QString::number(id, 16).rightJustified(eLenMessageIDDigits, QLatin1Char(' '))
-                        + QLatin1Char(',');
+    definition.idText =
+        QString::number(id, 16).rightJustified(eLenMessageIDDigits, QLatin1Char(' ')) + QLatin1Char(',');
     definition.hasName = !texts.isEmpty();
     if (definition.hasName)
         definition.name = texts.first();
@@ -211,10 +221,10 @@ void MessageInterpreter::reportUnhandled(const Can::Message &message, QVariantLi
 {
     if (logByDefinition(message, actions) || gDisableUnhandledReport)
         return;
-    const QString details = Format::toHexString(quint16(message.can_id), false, eLenChannelDigits)
-                            + QLatin1String(" # ")
-                            + Format::toHexString(quint16(message.actionId), false, eLenMessageIDDigits)
-                            + QLatin1Char(' ') + Format::toHexString(message.data);
+    const QString details = Format::toHexString(quint16(message.can_id), false, eLenChannelDigits) +
+                            QLatin1String(" # ") +
+                            Format::toHexString(quint16(message.actionId), false, eLenMessageIDDigits) +
+                            QLatin1Char(' ') + Format::toHexString(message.data);
     LOG_DEBUG(tr("Unhandled Message ID (TD)") + QLatin1Char('\n') + details.toUpper());
 }
 
@@ -227,8 +237,7 @@ bool MessageInterpreter::logByDefinition(const Can::Message &message, QVariantLi
     const auto found = _messageList.constFind(quint16(message.actionId));
     if (found == _messageList.constEnd()) {
         if (gDisableUnhandledReport)
-            LOG_DEBUG(QStringLiteral("Undefined unhandled message [%1]")
-                          .arg(QString::number(message.actionId, 16)));
+            LOG_DEBUG(QStringLiteral("Undefined unhandled message [%1]").arg(QString::number(message.actionId, 16)));
         return false;
     }
     const Definition &definition = found.value();

@@ -40,9 +40,9 @@ private:
     // from them once at load time so that interpreting a message does not
     // parse text.
     struct Definition {
-        QStringList texts;     // name first, then one type tag per field
-        QString idText;        // the identifier as the line starts with it, e.g. "1000,"
-        QString name;          // the first text, or empty when there is none
+        QStringList texts; // name first, then one type tag per field
+        QString idText;    // the identifier as the line starts with it, e.g. "1000,"
+        QString name;      // the first text, or empty when there is none
         bool hasName = false;
         QVector<FieldType> fields; // one per type tag, in payload order; an unknown tag reads nothing
     };

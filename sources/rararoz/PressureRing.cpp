@@ -49,8 +49,8 @@ qint32 latch(double average)
     const double rounded = average >= 0.0 ? average + 0.5 : average - 0.5;
     // Clamped before the conversion: a double beyond the range has no
     // integer value.
-    const double clamped = std::clamp(rounded, double(std::numeric_limits<qint32>::min()),
-                                      double(std::numeric_limits<qint32>::max()));
+    const double clamped =
+        std::clamp(rounded, double(std::numeric_limits<qint32>::min()), double(std::numeric_limits<qint32>::max()));
     return qint32(clamped);
 }
 

@@ -65,8 +65,7 @@ void StateController::connectChartStates()
     _rarAroz.connectToState(Chart::State::Blood_Prime, this, &StateController::onBloodPrimeStateChange);
     _rarAroz.connectToState(Chart::State::Treatment, this, &StateController::onTreatmentStateChange);
     _rarAroz.connectToState(Chart::State::Treatment_Pause, this, &StateController::onTreatmentPauseStateChange);
-    _rarAroz.connectToState(Chart::State::Treatment_Rinseback, this,
-                            &StateController::onTreatmentRinsebackStateChange);
+    _rarAroz.connectToState(Chart::State::Treatment_Rinseback, this, &StateController::onTreatmentRinsebackStateChange);
     _rarAroz.connectToState(Chart::State::Treatment_Recirculate, this,
                             &StateController::onTreatmentRecriculateStateChange);
     _rarAroz.connectToState(Chart::State::Treatment_End, this, &StateController::onTreatmentEndStateChange);

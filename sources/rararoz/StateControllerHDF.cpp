@@ -93,7 +93,7 @@ void StateController::handleHDFRunningStep()
         hdf.hdfCurrentRateMLPM = handleHDFCheckRate(hdf.hdfCurrentRateMLPM, false);
     hdf.hdfCurrentVolumeML += hdf.hdfCurrentRateMLPM * kHDFStepMinutes;
     qCDebug(simulatorTrace).noquote() << "ALL" << int(hdf.hdfControlState) << hdf.hdfCurrentVolumeML
-                       << hdf.hdfHasMaxVolumeBeenReached << hdf.hdfIsRequested << kHDFControlTicks;
+                                      << hdf.hdfHasMaxVolumeBeenReached << hdf.hdfIsRequested << kHDFControlTicks;
     if (hdf.hdfCurrentVolumeML > _treatmentParams.hdfSubstitutionFluidVolumeL * 1000.0f) {
         qCDebug(simulatorTrace).noquote() << "volume HDF";
         hdf.hdfHasMaxVolumeBeenReached = true;

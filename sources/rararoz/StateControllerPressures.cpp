@@ -91,9 +91,9 @@ void StateController::handlePressureLimitStateSettling()
     Pressure_Vars &p = _pressureVars;
     const bool stabilizing = p.presLimitState == PRESSURE_LIMITS_STATE_STABILIZATION;
     if (stabilizing)
-        p.presStabilizeTimeoutMS = quint32(p.presStabilizeTimePeriod == USE_SHORT_STABILIZATION_PERIOD
-                                               ? kShortStabilizationMS
-                                               : kNormalStabilizationMS);
+        p.presStabilizeTimeoutMS =
+            quint32(p.presStabilizeTimePeriod == USE_SHORT_STABILIZATION_PERIOD ? kShortStabilizationMS
+                                                                                : kNormalStabilizationMS);
     ++p.presStabilizationTimerCtr;
     if (!_treatmentStatus.isBloodPumpRunning) {
         p.presLimitState = PRESSURE_LIMITS_STATE_IDLE;

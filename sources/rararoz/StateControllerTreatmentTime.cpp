@@ -100,8 +100,8 @@ Reject_Reasons StateController::validateUFVolume(float volumeL, float &rateLHR) 
 {
     const TreatmentTimeRules::Progress progress{elapsedTreatmentMin(), removedUFVolumeML(),
                                                 _treatmentParams.treatmentDurationMin};
-    qCDebug(simulatorTrace).noquote() << "UF CLAC" << progress.elapsedMin << progress.removedML
-                                      << progress.durationMin << volumeL << volumeL * 1000.0f;
+    qCDebug(simulatorTrace).noquote() << "UF CLAC" << progress.elapsedMin << progress.removedML << progress.durationMin
+                                      << volumeL << volumeL * 1000.0f;
     const TreatmentTimeRules::UFRate rate = TreatmentTimeRules::forUFVolume(progress, volumeL);
     if (rate.isKnown()) {
         rateLHR = rate.rateLHR;
@@ -124,7 +124,7 @@ void StateController::handleUltrafiltrationVolumeChangeConfirm()
     const bool isVolumeMatching = volumeMatches(volumeL, status.validateUFVolGoalL);
     const bool isRateMatching = rateMatches(rateLHR, status.validateUFRateLHR, rateDifference);
     qCDebug(simulatorTrace).noquote() << "UF CONFI" << roundedToCents(status.validateUFRateLHR) << volumeL << rateLHR
-                       << isVolumeMatching << isRateMatching << rateDifference;
+                                      << isVolumeMatching << isRateMatching << rateDifference;
     Reject_Reasons reason = REQUEST_REJECT_REASON_NONE;
     if (!status.validateUFVolReceived)
         reason = REQUEST_REJECT_REASON_CONFIRMATION_NOT_EXPECTED;
@@ -213,7 +213,8 @@ void StateController::handleTreatmentTimeChangeConfirm()
     float rateDifference = 0.0f;
     const bool isMatching = durationMin == status.validateTxDurMin && heparinMin == status.validateHepDurMin &&
                             rateMatches(rateLHR, status.validateUFRateLHR, rateDifference);
-    qCDebug(simulatorTrace).noquote() << "Tx Dur Confirm" << durationMin << heparinMin << rateLHR << isMatching << rateDifference;
+    qCDebug(simulatorTrace).noquote() << "Tx Dur Confirm" << durationMin << heparinMin << rateLHR << isMatching
+                                      << rateDifference;
     Reject_Reasons reason = REQUEST_REJECT_REASON_NONE;
     if (!status.validateTxDurReceived)
         reason = REQUEST_REJECT_REASON_CONFIRMATION_NOT_EXPECTED;

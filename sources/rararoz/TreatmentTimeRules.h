@@ -16,8 +16,8 @@ constexpr double kConfirmationTolerance = 1e-8;
 // The treatment so far.
 struct Progress {
     float elapsedMin = 0.0f;
-    float removedML = 0.0f;   // UF volume removed
-    quint32 durationMin = 0;  // as prescribed
+    float removedML = 0.0f;  // UF volume removed
+    quint32 durationMin = 0; // as prescribed
 };
 
 // What a change asks of the UF: the rate removing what remains in the time

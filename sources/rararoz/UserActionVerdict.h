@@ -16,8 +16,7 @@ public:
 
     // An active alarm refuses every action, whatever it is; otherwise the
     // action decides.
-    template <typename Action>
-    static UserActionVerdict unlessAlarmActive(Alarm_List activeAlarm, Action &&action)
+    template <typename Action> static UserActionVerdict unlessAlarmActive(Alarm_List activeAlarm, Action &&action)
     {
         if (activeAlarm != ALARM_ID_NO_ALARM)
             return rejected(REQUEST_REJECT_REASON_ALARM_IS_ACTIVE);
@@ -25,8 +24,7 @@ public:
     }
 
     // Carries out a move of a sub-state, allowed only from one state.
-    template <typename State>
-    static UserActionVerdict move(State &state, State from, State to)
+    template <typename State> static UserActionVerdict move(State &state, State from, State to)
     {
         if (state != from)
             return rejected(REQUEST_REJECT_REASON_ACTION_DISABLED_IN_CURRENT_STATE);

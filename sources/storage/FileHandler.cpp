@@ -23,9 +23,9 @@ void FileHandler::errOut(const QString &message)
     QMutexLocker locker(&mutex);
     if (message != lastMessage || counter % 1000 == 0) {
         const QDateTime now = QDateTime::currentDateTime();
-        const QString line = QStringLiteral("FS %1 %2 %3\n")
-                                 .arg(now.toString(QStringLiteral("yyyy_MM_dd")),
-                                      now.toString(QStringLiteral("HH:mm:ss")), message);
+        const QString line =
+            QStringLiteral("FS %1 %2 %3\n")
+                .arg(now.toString(QStringLiteral("yyyy_MM_dd")), now.toString(QStringLiteral("HH:mm:ss")), message);
         std::fputs(line.toLocal8Bit().constData(), stderr);
         std::fflush(stderr);
         counter = 0;
@@ -37,7 +37,8 @@ void FileHandler::errOut(const QString &message)
 bool FileHandler::write(const QString &filePath, const QString &content, bool append)
 {
     QFile file(filePath);
-    const QIODevice::OpenMode mode = QIODevice::Text | (append ? QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate);
+    const QIODevice::OpenMode mode =
+        QIODevice::Text | (append ? QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate);
     if (!file.open(mode)) {
         errOut(QStringLiteral("Cannot open file for write (%1). Possible corrupted file system.").arg(filePath));
         return false;

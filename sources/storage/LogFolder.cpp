@@ -57,11 +57,12 @@ bool LogFolder::open(const QString &path, bool ownerOnly)
     const QString bare = withoutSlash(path);
     const QByteArray name = native(bare);
 
-    struct stat info {};
+    struct stat info {
+    };
     if (::lstat(name.constData(), &info) != 0) {
         const QString parent = QFileInfo(bare).path();
-        const bool made = QDir().mkpath(parent)
-                          && (::mkdir(name.constData(), ownerOnly ? 0700 : 0777) == 0 || errno == EEXIST);
+        const bool made =
+            QDir().mkpath(parent) && (::mkdir(name.constData(), ownerOnly ? 0700 : 0777) == 0 || errno == EEXIST);
         if (!made || ::lstat(name.constData(), &info) != 0)
             return refuse(QStringLiteral("Cannot create folder ") + path);
     }
@@ -78,9 +79,8 @@ bool LogFolder::open(const QString &path, bool ownerOnly)
     }
     if (::fstat(fd, &info) != 0 || !trustedOwner(info.st_uid)) {
         ::close(fd);
-        return refuse(QStringLiteral("Log folder %1 belongs to another user (uid %2): not used")
-                          .arg(path)
-                          .arg(info.st_uid));
+        return refuse(
+            QStringLiteral("Log folder %1 belongs to another user (uid %2): not used").arg(path).arg(info.st_uid));
     }
     if (_fd >= 0)
         ::close(_fd);
@@ -100,7 +100,8 @@ int LogFolder::openForAppend(const QString &name) const
                             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;
-    struct stat info {};
+    struct stat info {
+    };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         errno = EINVAL;
@@ -134,7 +135,8 @@ QFileInfoList LogFolder::files(const QStringList &nameFilters) const
         const QString name = QFile::decodeName(entry->d_name);
         const bool wanted = std::any_of(patterns.cbegin(), patterns.cend(),
                                         [&name](const QRegularExpression &p) { return p.match(name).hasMatch(); });
-        struct stat info {};
+        struct stat info {
+        };
         if (!wanted || ::fstatat(_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
             continue;
         entries.push_back({name, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec});
@@ -151,7 +153,8 @@ QFileInfoList LogFolder::files(const QStringList &nameFilters) const
 
 qint64 LogFolder::volumeBytes() const
 {
-    struct statvfs volume {};
+    struct statvfs volume {
+    };
     if (_fd < 0 || ::fstatvfs(_fd, &volume) != 0)
         return 0;
     return qint64(volume.f_blocks) * qint64(volume.f_frsize);

@@ -57,7 +57,9 @@ bool Logger::init()
     // Taken on the sender's thread, written on the logger's, in batches.
     connect(
         this, &Logger::didLog, this,
-        [this](const QString &content, LogType type, bool timestamp) { _lines.push({content, type, timestamp}); },
+        [this](const QString &content, LogType type, bool timestamp) {
+            _lines.push({content, type, timestamp});
+        },
         Qt::DirectConnection);
     connect(&MainTimer::I(), &MainTimer::didDateChange, this, [this] { concurrentRemoveLogs(); });
     connect(&_removeLogsWatcher, &QFutureWatcher<int>::finished, this, &Logger::onRemoveLogs);
@@ -178,8 +180,8 @@ void Logger::onLog(const QString &content, LogType type, bool timestamp)
 QString Logger::composeFileName(const QString &date, const QString &time, const QString &ext) const
 {
     if (gLogLongName)
-        return date + _fileSeparator + time + _fileSeparator + _logFileNameHDSN + _fileSeparator + _logFileNameMode
-               + ext;
+        return date + _fileSeparator + time + _fileSeparator + _logFileNameHDSN + _fileSeparator + _logFileNameMode +
+               ext;
     return date + _fileSeparator + QStringLiteral("rararoz") + ext;
 }
 
@@ -198,8 +200,8 @@ QStringList Logger::ownFileNames(const QString &ext) const
     };
     const QString mode = _logFileNameMode.isEmpty() ? _logFileNameMode_init : _logFileNameMode;
     return {digits(QStringLiteral("yyyy_MM_dd")) + _fileSeparator + QStringLiteral("rararoz") + ext,
-            digits(QStringLiteral("yyyyMMdd")) + _fileSeparator + digits(_fileTimeFormat) + _fileSeparator
-                + _logFileNameHDSN + _fileSeparator + mode + ext};
+            digits(QStringLiteral("yyyyMMdd")) + _fileSeparator + digits(_fileTimeFormat) + _fileSeparator +
+                _logFileNameHDSN + _fileSeparator + mode + ext};
 }
 
 Logger::Output &Logger::output(LogType type)
@@ -355,7 +357,8 @@ bool Logger::concurrentRemoveLogs(LogType type)
 int Logger::removeLogs(LogType type)
 {
     emit didLog(QStringLiteral("Initializing log clean up"), eLogDebug, true);
-    const QList<LogType> types = type == eLogFiles ? QList<LogType>{eLogAppED, eLogDebug, eLogCloud} : QList<LogType>{type};
+    const QList<LogType> types =
+        type == eLogFiles ? QList<LogType>{eLogAppED, eLogDebug, eLogCloud} : QList<LogType>{type};
     int count = 0;
     for (const LogType current : types) {
         const quint16 percent = _logTypeMaxUsageLimit.value(current);
@@ -375,18 +378,23 @@ int Logger::removeOwnLogs(LogType type, quint16 percent)
     const QString folder = logPath(type);
     const QString ext = _logFileNameExt.value(type);
     const LogFolder &logFolder = output(type).folder;
-    const QFileInfoList files = folder.isEmpty() // a type without a folder of its own
-                                    ? QFileInfoList()
-                                    : FileHandler::select(logFolder.files(ownFileNames(ext)), logFolder.volumeBytes(),
-                                                          quint8(percent));
+    const QFileInfoList files =
+        folder.isEmpty() // a type without a folder of its own
+            ? QFileInfoList()
+            : FileHandler::select(logFolder.files(ownFileNames(ext)), logFolder.volumeBytes(), quint8(percent));
     if (files.isEmpty()) {
         emit didLog(QStringLiteral("No log file to delete for type(%1) more than %2% limit from folder %3")
-                        .arg(ext).arg(percent).arg(folder),
+                        .arg(ext)
+                        .arg(percent)
+                        .arg(folder),
                     eLogDebug, true);
         return 0;
     }
     emit didLog(QStringLiteral("Removing %1 logs of type (%2) more than %3% limit from folder %4")
-                    .arg(files.size()).arg(ext).arg(percent).arg(folder),
+                    .arg(files.size())
+                    .arg(ext)
+                    .arg(percent)
+                    .arg(folder),
                 eLogDebug, true);
     const QDate today = now().date();
     for (const QFileInfo &info : files) {
@@ -414,7 +422,8 @@ void Logger::onRemoveLogs()
 bool Logger::concurrentExportIsOk()
 {
     if (_exportLogsWatcher.isRunning()) {
-        emit didLog(QStringLiteral("Export type of %1 is running").arg(_logNames.value(_exportLogsType)), eLogDebug, true);
+        emit didLog(QStringLiteral("Export type of %1 is running").arg(_logNames.value(_exportLogsType)), eLogDebug,
+                    true);
         return false;
     }
     return true;
@@ -423,7 +432,8 @@ bool Logger::concurrentExportIsOk()
 void Logger::onExportLogs()
 {
     const bool ok = _exportLogsWatcher.result();
-    emit didLog(QStringLiteral("Export %1 ended: %2").arg(_logNames.value(_exportLogsType)).arg(ok ? 1 : 0), eLogDebug, true);
+    emit didLog(QStringLiteral("Export %1 ended: %2").arg(_logNames.value(_exportLogsType)).arg(ok ? 1 : 0), eLogDebug,
+                true);
     if (ok)
         emit didExportLogs();
     else

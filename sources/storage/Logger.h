@@ -133,9 +133,9 @@ private:
     CoalescingQueue<Line> _lines;
 
     bool _logStorageReady = true;
-    const QString _headerA = QStringLiteral(
-        "TimeStamp,ID,SubSys,Name,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,"
-        "21,22,23,24,25,26,27,28,29,30,31,32,33,34,35,36,37,38,39,40");
+    const QString _headerA =
+        QStringLiteral("TimeStamp,ID,SubSys,Name,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,"
+                       "21,22,23,24,25,26,27,28,29,30,31,32,33,34,35,36,37,38,39,40");
     const QString _headerD = QStringLiteral("TimeStamp,Description");
     QDir _dir;
     // Folders made under the world-writable temporary base are private.

@@ -21,8 +21,14 @@ constexpr qint16 Txr_Max_Allowable_Trtmt_Space_Percent = 50;
 
 constexpr quint8 Log_Min_Available_Total_Space_Percent = 15;
 constexpr quint8 Txr_Min_Available_Total_Space_Percent = 20;
-inline bool Log_Min_Available_Total_Space_IsLow(quint8 percent) { return percent < Log_Min_Available_Total_Space_Percent; }
-inline bool Txr_Min_Available_Total_Space_IsLow(quint8 percent) { return percent < Txr_Min_Available_Total_Space_Percent; }
+inline bool Log_Min_Available_Total_Space_IsLow(quint8 percent)
+{
+    return percent < Log_Min_Available_Total_Space_Percent;
+}
+inline bool Txr_Min_Available_Total_Space_IsLow(quint8 percent)
+{
+    return percent < Txr_Min_Available_Total_Space_Percent;
+}
 
 extern const char *Settings_Path_Name;
 extern const char *Settings_Path_Init;

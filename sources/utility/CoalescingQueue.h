@@ -17,8 +17,7 @@
 // delivered at once, and every item that comes within the next window waits
 // for the window's end and goes with the others: under load the receiving
 // thread wakes at most once per window, and an item waits at most one window.
-template <typename T>
-class CoalescingQueue
+template <typename T> class CoalescingQueue
 {
 public:
     using Deliver = std::function<void(const QVector<T> &)>;
@@ -43,7 +42,8 @@ public:
         if (_scheduled)
             return;
         _scheduled = true;
-        QMetaObject::invokeMethod(_waker.data(), [this] { deliverPending(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            _waker.data(), [this] { deliverPending(); }, Qt::QueuedConnection);
     }
 
     // The receiver's thread: delivers everything pending now, then holds

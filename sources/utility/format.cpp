@@ -8,8 +8,7 @@ namespace {
 
 constexpr char kHexUpper[] = "0123456789ABCDEF";
 
-template <typename T, typename V>
-void appendTyped(QByteArray &buffer, V value)
+template <typename T, typename V> void appendTyped(QByteArray &buffer, V value)
 {
     T typed;
     typed.value = value;

@@ -12,16 +12,36 @@ namespace {
 
 // Readable, compiler-independent names for the log line.
 template <typename T> constexpr const char *typeName();
-template <> constexpr const char *typeName<U08>() { return "Types::U08"; }
-template <> constexpr const char *typeName<S08>() { return "Types::S08"; }
-template <> constexpr const char *typeName<U16>() { return "Types::U16"; }
-template <> constexpr const char *typeName<S16>() { return "Types::S16"; }
-template <> constexpr const char *typeName<U32>() { return "Types::U32"; }
-template <> constexpr const char *typeName<S32>() { return "Types::S32"; }
-template <> constexpr const char *typeName<F32>() { return "Types::F32"; }
+template <> constexpr const char *typeName<U08>()
+{
+    return "Types::U08";
+}
+template <> constexpr const char *typeName<S08>()
+{
+    return "Types::S08";
+}
+template <> constexpr const char *typeName<U16>()
+{
+    return "Types::U16";
+}
+template <> constexpr const char *typeName<S16>()
+{
+    return "Types::S16";
+}
+template <> constexpr const char *typeName<U32>()
+{
+    return "Types::U32";
+}
+template <> constexpr const char *typeName<S32>()
+{
+    return "Types::S32";
+}
+template <> constexpr const char *typeName<F32>()
+{
+    return "Types::F32";
+}
 
-template <typename V>
-V fromRaw(quint32 raw)
+template <typename V> V fromRaw(quint32 raw)
 {
     V result;
     if constexpr (std::is_floating_point_v<V>) {
@@ -33,8 +53,7 @@ V fromRaw(quint32 raw)
     return result;
 }
 
-template <typename V>
-quint32 toRaw(V value)
+template <typename V> quint32 toRaw(V value)
 {
     if constexpr (std::is_floating_point_v<V>) {
         static_assert(sizeof(V) == sizeof(quint32));
@@ -48,8 +67,7 @@ quint32 toRaw(V value)
 
 } // namespace
 
-template <typename T>
-bool getValue(const QByteArray &buffer, int &index, T &value, QString name)
+template <typename T> bool getValue(const QByteArray &buffer, int &index, T &value, QString name)
 {
     using V = decltype(value.value);
     constexpr int n = sizeof(V);
@@ -60,8 +78,8 @@ bool getValue(const QByteArray &buffer, int &index, T &value, QString name)
         // taken for a placeholder.
         LOG_DEBUG(QStringLiteral("Not enough data from position %1 to the length of %2 to get "
                                  "data of type '%3' in buffer %4 %5")
-                      .arg(QString::number(index), QString::number(n),
-                           QLatin1String(typeName<T>()), Format::toHexString(buffer),
+                      .arg(QString::number(index), QString::number(n), QLatin1String(typeName<T>()),
+                           Format::toHexString(buffer),
                            name.isEmpty() ? QString() : QStringLiteral("for value ") + name));
         return false;
     }
@@ -74,8 +92,7 @@ bool getValue(const QByteArray &buffer, int &index, T &value, QString name)
     return true;
 }
 
-template <typename T>
-bool setValue(const T &value, QByteArray &buffer)
+template <typename T> bool setValue(const T &value, QByteArray &buffer)
 {
     using V = decltype(value.value);
     constexpr int n = sizeof(V);
@@ -87,8 +104,7 @@ bool setValue(const T &value, QByteArray &buffer)
     return true;
 }
 
-template <typename T>
-T safeIncrement(T &value, quint8 step)
+template <typename T> T safeIncrement(T &value, quint8 step)
 {
     static_assert(std::is_unsigned_v<T>, "counters wrap, so they must be unsigned");
     // Unsigned arithmetic wraps modulo 2^width; the cast brings a promoted
@@ -97,8 +113,8 @@ T safeIncrement(T &value, quint8 step)
     return value;
 }
 
-#define RARAROZ_TYPES_INSTANTIATE(vTYPE)                                                           \
-    template bool getValue<vTYPE>(const QByteArray &, int &, vTYPE &, QString);                   \
+#define RARAROZ_TYPES_INSTANTIATE(vTYPE)                                                                               \
+    template bool getValue<vTYPE>(const QByteArray &, int &, vTYPE &, QString);                                        \
     template bool setValue<vTYPE>(const vTYPE &, QByteArray &);
 RARAROZ_TYPES_INSTANTIATE(U08)
 RARAROZ_TYPES_INSTANTIATE(S08)

@@ -40,19 +40,16 @@ union F32 {
 // Reads T from buffer at index. On success advances index past the value; on
 // failure logs why and leaves index and value untouched. name, when given,
 // tells in the log which field could not be read.
-template <typename T>
-bool getValue(const QByteArray &buffer, int &index, T &value, QString name = QString());
+template <typename T> bool getValue(const QByteArray &buffer, int &index, T &value, QString name = QString());
 
 // Appends the value's bytes, least significant first.
-template <typename T>
-bool setValue(const T &value, QByteArray &buffer);
+template <typename T> bool setValue(const T &value, QByteArray &buffer);
 
 // Adds step (0 counts as 1) with wrap-around, stores and returns the sum.
-template <typename T>
-T safeIncrement(T &value, quint8 step = 1);
+template <typename T> T safeIncrement(T &value, quint8 step = 1);
 
-#define RARAROZ_TYPES_EXTERN(vTYPE)                                                                \
-    extern template bool getValue<vTYPE>(const QByteArray &, int &, vTYPE &, QString);            \
+#define RARAROZ_TYPES_EXTERN(vTYPE)                                                                                    \
+    extern template bool getValue<vTYPE>(const QByteArray &, int &, vTYPE &, QString);                                 \
     extern template bool setValue<vTYPE>(const vTYPE &, QByteArray &);
 RARAROZ_TYPES_EXTERN(U08)
 RARAROZ_TYPES_EXTERN(S08)

@@ -12,10 +12,7 @@ class TestApplicationController : public QObject
 {
     Q_OBJECT
 
-    static QByteArray payload(const QVariantList &list)
-    {
-        return list.value(2).toByteArray();
-    }
+    static QByteArray payload(const QVariantList &list) { return list.value(2).toByteArray(); }
 
     static quint16 u16(const QByteArray &bytes, int at)
     {
@@ -47,8 +44,8 @@ private slots:
     void typesCrossingThreadsAreRegistered_data()
     {
         QTest::addColumn<QByteArray>("name");
-        for (const char *name : {"LogType", "Logger::LogType", "QCanBusFrame", "Can_Id", "Sequence", "FrameList",
-                                 "Can::Message"})
+        for (const char *name :
+             {"LogType", "Logger::LogType", "QCanBusFrame", "Can_Id", "Sequence", "FrameList", "Can::Message"})
             QTest::newRow(name) << QByteArray(name);
     }
 

@@ -36,13 +36,26 @@ private slots:
         QTest::addColumn<QString>("option");
         QTest::addColumn<int>("flag");
         const QList<QPair<QString, bool *>> table = {
-            {"-c", &gConsoleoutCanInterface}, {"-m", &gConsoleoutFrameInterface}, {"-l", &gConsoleoutLogs},
-            {"-0", &gSendEmptyKeepAwake},     {"-u", &gDisableUnhandledReport},   {"-d", &gDisableOrvaneUnhandled},
-            {"-q", &gDisableTimeout},         {"-a", &gDisableAlarmNoMinimize},   {"-S", &gDisableSDCFailLogStop},
-            {"-C", &gDisableCloudSyncFailStop}, {"-k", &gDisableCheckInLog},      {"-K", &gDisableAcknowLog},
-            {"-D", &gEnableRarAroz},          {"-E", &gEnableManufacturing},      {"-R", &gUseRootHome},
-            {"-U", &gEnableUpdating},         {"-x", &gLogLongName},              {"-y", &gLogUpload},
-            {"-z", &gLogCompress},            {"-L", &gLogUnhandledOnly},
+            {"-c", &gConsoleoutCanInterface},
+            {"-m", &gConsoleoutFrameInterface},
+            {"-l", &gConsoleoutLogs},
+            {"-0", &gSendEmptyKeepAwake},
+            {"-u", &gDisableUnhandledReport},
+            {"-d", &gDisableOrvaneUnhandled},
+            {"-q", &gDisableTimeout},
+            {"-a", &gDisableAlarmNoMinimize},
+            {"-S", &gDisableSDCFailLogStop},
+            {"-C", &gDisableCloudSyncFailStop},
+            {"-k", &gDisableCheckInLog},
+            {"-K", &gDisableAcknowLog},
+            {"-D", &gEnableRarAroz},
+            {"-E", &gEnableManufacturing},
+            {"-R", &gUseRootHome},
+            {"-U", &gEnableUpdating},
+            {"-x", &gLogLongName},
+            {"-y", &gLogUpload},
+            {"-z", &gLogCompress},
+            {"-L", &gLogUnhandledOnly},
         };
         for (int i = 0; i < table.size(); ++i)
             QTest::newRow(qPrintable(table.at(i).first)) << table.at(i).first << i;
@@ -53,11 +66,26 @@ private slots:
         QFETCH(QString, option);
         QFETCH(int, flag);
         const QList<bool *> flags = {
-            &gConsoleoutCanInterface, &gConsoleoutFrameInterface, &gConsoleoutLogs, &gSendEmptyKeepAwake,
-            &gDisableUnhandledReport, &gDisableOrvaneUnhandled, &gDisableTimeout, &gDisableAlarmNoMinimize,
-            &gDisableSDCFailLogStop, &gDisableCloudSyncFailStop, &gDisableCheckInLog, &gDisableAcknowLog,
-            &gEnableRarAroz, &gEnableManufacturing, &gUseRootHome, &gEnableUpdating, &gLogLongName, &gLogUpload,
-            &gLogCompress, &gLogUnhandledOnly,
+            &gConsoleoutCanInterface,
+            &gConsoleoutFrameInterface,
+            &gConsoleoutLogs,
+            &gSendEmptyKeepAwake,
+            &gDisableUnhandledReport,
+            &gDisableOrvaneUnhandled,
+            &gDisableTimeout,
+            &gDisableAlarmNoMinimize,
+            &gDisableSDCFailLogStop,
+            &gDisableCloudSyncFailStop,
+            &gDisableCheckInLog,
+            &gDisableAcknowLog,
+            &gEnableRarAroz,
+            &gEnableManufacturing,
+            &gUseRootHome,
+            &gEnableUpdating,
+            &gLogLongName,
+            &gLogUpload,
+            &gLogCompress,
+            &gLogUnhandledOnly,
         };
         parse({option});
         for (int i = 0; i < flags.size(); ++i)
@@ -91,8 +119,8 @@ private slots:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<bool>("seqAtBegin");
         QTest::newRow("interval alone") << QStringList{"-i", "500"} << 500 << QByteArray(1, '\0') << false;
-        QTest::newRow("interval and data") << QStringList{"-i", "500", "-f", "0102ff"} << 500
-                                           << QByteArray::fromHex("0102ff") << false;
+        QTest::newRow("interval and data")
+            << QStringList{"-i", "500", "-f", "0102ff"} << 500 << QByteArray::fromHex("0102ff") << false;
         QTest::newRow("data without interval") << QStringList{"-f", "0102"} << 0 << QByteArray() << false;
         QTest::newRow("interval not a number") << QStringList{"-i", "abc", "-b"} << 0 << QByteArray() << false;
         QTest::newRow("zero interval") << QStringList{"-i", "0"} << 0 << QByteArray(1, '\0') << false;
@@ -153,12 +181,11 @@ private slots:
         QTest::newRow("unnumbered official") << QStringList{"1", "2", "3", "", "master"} << 7 << "master-12308121702-7";
         QTest::newRow("numbered master") << QStringList{"1", "2", "3", "45", "master"} << 7 << "1.2.3.45-7";
         QTest::newRow("numbered develop") << QStringList{"1", "2", "3", "45", "develop"} << 9 << "develop-1.2.3.45-9";
-        QTest::newRow("release with suffix") << QStringList{"1", "2", "3", "45", "release/v1/rc2"} << 3
-                                             << "V1-1.2.3.45-3-rc2";
-        QTest::newRow("release of master") << QStringList{"1", "2", "3", "45", "release/v2/master"} << 3
-                                           << "V2-1.2.3.45-3";
-        QTest::newRow("release single part") << QStringList{"1", "2", "3", "45", "release/v3"} << 3
-                                             << "v3-1.2.3.45-3";
+        QTest::newRow("release with suffix")
+            << QStringList{"1", "2", "3", "45", "release/v1/rc2"} << 3 << "V1-1.2.3.45-3-rc2";
+        QTest::newRow("release of master")
+            << QStringList{"1", "2", "3", "45", "release/v2/master"} << 3 << "V2-1.2.3.45-3";
+        QTest::newRow("release single part") << QStringList{"1", "2", "3", "45", "release/v3"} << 3 << "v3-1.2.3.45-3";
         QTest::newRow("numbered feature") << QStringList{"1", "2", "3", "45", "topic"} << 1 << "topic-12345-1";
     }
 

@@ -291,9 +291,8 @@ void TestCanInterface::failedStartUpLeavesTheServiceIdle_data()
     QTest::addColumn<bool>("made"); // the plug-in made the device; opening it failed
     QTest::newRow("no such plug-in") << kNoPlugin << QStringLiteral("can0")
                                      << QStringLiteral("Device Creation 'rararoz-nosuchplugin[can0]', ") << false;
-    QTest::newRow("no such network interface")
-        << QStringLiteral("socketcan") << QStringLiteral("rararoz9")
-        << QStringLiteral("Connection 'socketcan[rararoz9]', ") << true;
+    QTest::newRow("no such network interface") << QStringLiteral("socketcan") << QStringLiteral("rararoz9")
+                                               << QStringLiteral("Connection 'socketcan[rararoz9]', ") << true;
 }
 
 void TestCanInterface::failedStartUpLeavesTheServiceIdle()
@@ -453,7 +452,6 @@ void TestCanInterface::transmitReportsResultAndConfirmation()
     QCOMPARE(written.count(), 1);
     QCOMPARE(service.txFrameCount(), FrameCount(2)); // counted whatever the result
 }
-
 
 // Device errors ----------------------------------------------------------
 

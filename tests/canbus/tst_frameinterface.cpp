@@ -424,7 +424,8 @@ void TestFrameInterface::onlyStandardDataFramesPassedOn_data()
                                    << "Unexpected Frame Format\r\nExtended data frame 041 -- a5 01 00 00 10 00 00 42";
     QTest::newRow("extended remote") << int(QCanBusFrame::RemoteRequestFrame) << true
                                      << "Unexpected Frame Format\r\nExtended remote request frame 041 -- ";
-    QTest::newRow("error") << int(QCanBusFrame::ErrorFrame) << false << "Unexpected Frame Format\r\nError frame 000 -- ";
+    QTest::newRow("error") << int(QCanBusFrame::ErrorFrame) << false
+                           << "Unexpected Frame Format\r\nError frame 000 -- ";
 }
 
 void TestFrameInterface::onlyStandardDataFramesPassedOn()

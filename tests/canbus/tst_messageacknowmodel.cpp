@@ -218,8 +218,7 @@ void TestMessageAcknowModel::dispatcherSignalsReachTheModel()
 void TestMessageAcknowModel::receivedAcknowledgementFrameStopsTheEntry()
 {
     QVERIFY(MessageDispatcher::I().init());
-    QObject::disconnect(&MessageDispatcher::I(), &MessageDispatcher::didFrameTransmit, &FrameInterface::I(),
-                        nullptr);
+    QObject::disconnect(&MessageDispatcher::I(), &MessageDispatcher::didFrameTransmit, &FrameInterface::I(), nullptr);
     QSignalSpy failed(&MessageDispatcher::I(), &MessageDispatcher::didFailedTransmit);
 
     model().onAcknowTransmit(eChlid_TD_UI, 29, MessageFactory::frames(0x4000, 29));

@@ -147,8 +147,7 @@ void TestMessageBuilder::identifierNames()
     const QMetaEnum ids = QMetaEnum::fromType<Can::Message_ID_Enum>();
     QCOMPARE(ids.keyCount(), 85);
     QCOMPARE(QByteArray(ids.valueToKey(0x4500)), QByteArray("ID_INITIATE_TREATMENT"));
-    QCOMPARE(QByteArray(ids.valueToKey(0xD700)),
-             QByteArray("ID_TD_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RESP"));
+    QCOMPARE(QByteArray(ids.valueToKey(0xD700)), QByteArray("ID_TD_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RESP"));
     QCOMPARE(QByteArray(ids.valueToKey(0xFFFF)), QByteArray("ID_ACK_MESSAGE_THAT_REQUIRES_ACK"));
     for (int i = 0; i < ids.keyCount(); ++i) {
         const int value = ids.value(i);
@@ -165,13 +164,10 @@ void TestMessageBuilder::framesByteExact_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("check-in, no payload")
-        << 0x1000 << 12 << QByteArray() << QStringList{"a50c001000008500"};
-    QTest::newRow("acknowledgement")
-        << 0xFFFF << 5 << QByteArray() << QStringList{"a50500ffff000600"};
-    QTest::newRow("three 32-bit values")
-        << 0x3C00 << 2 << QByteArray::fromHex("010000000200000003000000")
-        << QStringList{"a502003c000c0100", "0000020000000300", "0000a40000000000"};
+    QTest::newRow("check-in, no payload") << 0x1000 << 12 << QByteArray() << QStringList{"a50c001000008500"};
+    QTest::newRow("acknowledgement") << 0xFFFF << 5 << QByteArray() << QStringList{"a50500ffff000600"};
+    QTest::newRow("three 32-bit values") << 0x3C00 << 2 << QByteArray::fromHex("010000000200000003000000")
+                                         << QStringList{"a502003c000c0100", "0000020000000300", "0000a40000000000"};
 }
 
 void TestMessageBuilder::framesByteExact()
@@ -183,8 +179,7 @@ void TestMessageBuilder::framesByteExact()
 
     MessageBuilder builder;
     FrameList list;
-    QVERIFY(builder.buildFrames(static_cast<quint16>(id), payload, list,
-                                static_cast<Sequence>(sequence)));
+    QVERIFY(builder.buildFrames(static_cast<quint16>(id), payload, list, static_cast<Sequence>(sequence)));
     QStringList actual;
     for (const QByteArray &frame : list)
         actual << QString::fromLatin1(frame.toHex());
@@ -256,8 +251,7 @@ void TestMessageBuilder::emptyPayloadCompleteAfterFirstFrame()
 {
     MessageBuilder builder;
     Can::Message message;
-    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50c001000008500"), message,
-                                 Can::eChlid_UI_TD));
+    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50c001000008500"), message, Can::eChlid_UI_TD));
     QVERIFY(message.initialized);
     QVERIFY(message.isComplete());
     QCOMPARE(message.can_id, Can::eChlid_UI_TD);
@@ -333,14 +327,12 @@ void TestMessageBuilder::headerFieldsWithHighBits()
     // Identifier and sequence bytes >= 0x80 must not sign-extend into each other.
     MessageBuilder builder;
     Can::Message message;
-    QVERIFY(builder.buildMessage(frames(0xFFFF, QByteArray(), -1).first(), message,
-                                 Can::eChlid_UI_TD));
+    QVERIFY(builder.buildMessage(frames(0xFFFF, QByteArray(), -1).first(), message, Can::eChlid_UI_TD));
     QCOMPARE(message.actionId, 0xFFFF);
     QCOMPARE(message.sequence, Sequence(-1));
 
     Can::Message other;
-    QVERIFY(builder.buildMessage(frames(0xA580, QByteArray(), 0x7F80).first(), other,
-                                 Can::eChlid_UI_TD));
+    QVERIFY(builder.buildMessage(frames(0xA580, QByteArray(), 0x7F80).first(), other, Can::eChlid_UI_TD));
     QCOMPARE(other.actionId, 0xA580);
     QCOMPARE(other.sequence, Sequence(0x7F80));
 }
@@ -368,8 +360,7 @@ void TestMessageBuilder::missingSyncIsRejected()
     MessageBuilder builder;
     Can::Message message;
     StderrCapture capture;
-    QVERIFY(!builder.buildMessage(QByteArray::fromHex("5a0c001000008500"), message,
-                                  Can::eChlid_UI_TD));
+    QVERIFY(!builder.buildMessage(QByteArray::fromHex("5a0c001000008500"), message, Can::eChlid_UI_TD));
     capture.take();
     QCOMPARE(spy.contents(), QStringList(kNoSync));
     QCOMPARE(spy.lines().first().type, Storage::Logger::eLogDebug);
@@ -384,8 +375,7 @@ void TestMessageBuilder::crcMismatchIsRejectedAndCounted()
     MessageBuilder builder;
 
     Can::Message first;
-    QVERIFY(!builder.buildMessage(QByteArray::fromHex("a50c001000008600"), first,
-                                  Can::eChlid_UI_TD));
+    QVERIFY(!builder.buildMessage(QByteArray::fromHex("a50c001000008600"), first, Can::eChlid_UI_TD));
     QCOMPARE(spy.lines().size(), 1);
     const QString line = spy.lines().first().content;
     const quint64 number = crcErrorNumber(line);
@@ -395,8 +385,7 @@ void TestMessageBuilder::crcMismatchIsRejectedAndCounted()
 
     // A good message in between does not count.
     Can::Message good;
-    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50c001000008500"), good,
-                                 Can::eChlid_UI_TD));
+    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50c001000008500"), good, Can::eChlid_UI_TD));
 
     // A failing multi-frame message counts once, not once per frame, and the
     // count is shared by every builder of the process.
@@ -408,10 +397,9 @@ void TestMessageBuilder::crcMismatchIsRejectedAndCounted()
     QVERIFY(another.buildMessage(list.at(1), second, Can::eChlid_UI_TD));
     QVERIFY(!another.buildMessage(list.at(2), second, Can::eChlid_UI_TD));
     QCOMPARE(spy.lines().size(), 2);
-    QCOMPARE(spy.lines().last().content,
-             QStringLiteral("%1 - CRC error, expected 0xA4 but got 0x05 : "
-                            "01.00.00.00.02.00.00.00.03.00.00.00.05")
-                 .arg(number + 1));
+    QCOMPARE(spy.lines().last().content, QStringLiteral("%1 - CRC error, expected 0xA4 but got 0x05 : "
+                                                        "01.00.00.00.02.00.00.00.03.00.00.00.05")
+                                             .arg(number + 1));
 }
 
 void TestMessageBuilder::corruptedPayloadFailsCrc()
@@ -433,8 +421,7 @@ void TestMessageBuilder::shortOpeningFrames_data()
 
     QTest::newRow("empty") << QByteArray() << kNoSync;
     QTest::newRow("sync only") << QByteArray::fromHex("a5") << "Incorrect Message Header";
-    QTest::newRow("no length byte") << QByteArray::fromHex("a50c001000")
-                                    << "Incorrect Message Header";
+    QTest::newRow("no length byte") << QByteArray::fromHex("a50c001000") << "Incorrect Message Header";
     QTest::newRow("short, no sync") << QByteArray::fromHex("00") << kNoSync;
 }
 
@@ -459,14 +446,12 @@ void TestMessageBuilder::headerWithoutDataLeavesRecordEmpty()
     // the next frame on the channel is taken as a new opening frame.
     MessageBuilder builder;
     Can::Message message;
-    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50c00100000"), message,
-                                 Can::eChlid_UI_TD));
+    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50c00100000"), message, Can::eChlid_UI_TD));
     QVERIFY(message.initialized);
     QVERIFY(message.isEmpty());
     QVERIFY(!message.isComplete());
 
-    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50500ffff000600"), message,
-                                 Can::eChlid_UI_TD));
+    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50500ffff000600"), message, Can::eChlid_UI_TD));
     QVERIFY(message.isComplete());
     QCOMPARE(message.actionId, 0xFFFF);
     QCOMPARE(message.sequence, Sequence(5));
@@ -495,8 +480,7 @@ void TestMessageBuilder::longFramesAreCutToEightBytes()
     // A no-payload message: the bytes past the eighth are not data.
     MessageBuilder builder;
     Can::Message single;
-    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50c001000008500") + junk, single,
-                                 Can::eChlid_UI_TD));
+    QVERIFY(builder.buildMessage(QByteArray::fromHex("a50c001000008500") + junk, single, Can::eChlid_UI_TD));
     QCOMPARE(single.data, QByteArray::fromHex("85"));
 
     // A long message: every frame is taken as its first 8 bytes only.
@@ -527,8 +511,8 @@ void TestMessageBuilder::consoleSwitchLogsOnlyChanges()
     builder.enableConsoleOut(true);
     builder.enableConsoleOut(true);
     builder.enableConsoleOut(false);
-    QCOMPARE(spy.contents(), (QStringList{"Console out MessageBuilder enabled",
-                                          "Console out MessageBuilder disabled"}));
+    QCOMPARE(spy.contents(),
+             (QStringList{"Console out MessageBuilder enabled", "Console out MessageBuilder disabled"}));
     for (const LogSpy::Line &line : spy.lines()) {
         QCOMPARE(line.type, Storage::Logger::eLogDebug);
         QVERIFY(line.timestamp);
@@ -569,8 +553,7 @@ void TestMessageBuilder::rejectedFrameIsPrintedEvenWhenConsoleIsOff()
     MessageBuilder builder;
     Can::Message message;
     StderrCapture capture;
-    QVERIFY(!builder.buildMessage(QByteArray::fromHex("00ff000000000000"), message,
-                                  Can::eChlid_TD_Sync));
+    QVERIFY(!builder.buildMessage(QByteArray::fromHex("00ff000000000000"), message, Can::eChlid_TD_Sync));
     QCOMPARE(capture.take(), QByteArray("100   "
                                         "\033[36m00\033[0m.\033[36mff\033[0m."
                                         "\033[36m00\033[0m.\033[36m00\033[0m."

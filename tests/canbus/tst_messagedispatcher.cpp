@@ -18,7 +18,10 @@ using namespace Can;
 
 namespace {
 
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
 
 // Keeps the console quiet while a flood of rejected frames is printed.
 class SilenceStderr
@@ -262,8 +265,8 @@ void TestMessageDispatcher::invalidIdentifierOrChannelIsDropped()
 void TestMessageDispatcher::enumeratedChannelIsAccepted()
 {
     SentFrames sent(dispatcher());
-    QVERIFY(dispatcher().actionTransmit(
-        {QVariant::fromValue(ID_TD_OP_MODE_DATA), QVariant::fromValue(eChlid_TD_Sync)}, 9));
+    QVERIFY(
+        dispatcher().actionTransmit({QVariant::fromValue(ID_TD_OP_MODE_DATA), QVariant::fromValue(eChlid_TD_Sync)}, 9));
     QCOMPARE(sent.count(), 1);
     QCOMPARE(sent.first().at(0).value<Can_Id>(), eChlid_TD_Sync);
     QCOMPARE(sent.first().at(1).toByteArray().left(6), hex("a50900120000"));
@@ -560,8 +563,7 @@ void TestMessageDispatcher::longFramesAreCutToEightBytes()
 
     QCOMPARE(handed.count(), 2);
     QCOMPARE(handed.at(0).first().toList().at(2).toByteArray(), MessageFactory::dataOf(60, 0x4500, hex("11")));
-    QCOMPARE(handed.at(1).first().toList().at(2).toByteArray(),
-             MessageFactory::dataOf(61, 0x9000, hex("0102030405")));
+    QCOMPARE(handed.at(1).first().toList().at(2).toByteArray(), MessageFactory::dataOf(61, 0x9000, hex("0102030405")));
 }
 
 void TestMessageDispatcher::randomGarbageNeverBreaksAssembly()

@@ -23,7 +23,10 @@ void captureConsole(QtMsgType type, const QMessageLogContext &context, const QSt
         previousHandler(type, context, text);
 }
 
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
 
 } // namespace
 
@@ -194,15 +197,17 @@ void TestMessageInterpreter::fieldTypesPrint()
 
 void TestMessageInterpreter::boolConsumesFourBytes()
 {
-    MessageFactory::define(QStringLiteral("b800"),
-                           {QStringLiteral("VITALS"), QStringLiteral("BOOL"), QStringLiteral("U08"),
-                            QStringLiteral("U16")});
+    MessageFactory::define(QStringLiteral("b800"), {QStringLiteral("VITALS"), QStringLiteral("BOOL"),
+                                                    QStringLiteral("U08"), QStringLiteral("U16")});
     MessageInterpreter interpreter;
     interpreter.updateUnhandledMessages();
     LogSpy log;
 
     QVariantList actions;
-    interpreter.interpretMessage(MessageFactory::message(eChlid_UI_TD, 1, 0xB800, hex("01000000" "09" "3412")),
+    interpreter.interpretMessage(MessageFactory::message(eChlid_UI_TD, 1, 0xB800,
+                                                         hex("01000000"
+                                                             "09"
+                                                             "3412")),
                                  actions);
 
     QCOMPARE(log.contents(Logger::eLogAppED), QStringList{QStringLiteral("b800,UI,~VITALS,1,9,4660")});
@@ -243,8 +248,7 @@ void TestMessageInterpreter::fieldBeyondPayloadReadsTheCrc()
     interpreter.interpretMessage(MessageFactory::message(eChlid_UI_TD, 1, 0x5F00, hex("2a")), actions);
 
     const int crc = MessageFactory::crcOf(1, 0x5F00, hex("2a"));
-    QCOMPARE(log.contents(Logger::eLogAppED),
-             QStringList{QStringLiteral("5f00,UI,~BOLUS,42,%1").arg(crc)});
+    QCOMPARE(log.contents(Logger::eLogAppED), QStringList{QStringLiteral("5f00,UI,~BOLUS,42,%1").arg(crc)});
 }
 
 void TestMessageInterpreter::unknownTagsPrintAndReadNothing()
@@ -293,8 +297,8 @@ void TestMessageInterpreter::testToolAndUnknownSendersArePassedOn()
     interpreter.interpretMessage(MessageFactory::message(eOrvane_TD, 1, ID_UI_BLOOD_PRIME_CMD_RQST, {}), actions);
     interpreter.interpretMessage(MessageFactory::message(eChlid_UI_Alarm, 2, ID_UI_BLOOD_PRIME_CMD_RQST, {}), actions);
 
-    QCOMPARE(log.contents(Logger::eLogAppED),
-             (QStringList{QStringLiteral("9800,OV,~UI_BLOOD_PRIME_CMD"), QStringLiteral("9800,XX,~UI_BLOOD_PRIME_CMD")}));
+    QCOMPARE(log.contents(Logger::eLogAppED), (QStringList{QStringLiteral("9800,OV,~UI_BLOOD_PRIME_CMD"),
+                                                           QStringLiteral("9800,XX,~UI_BLOOD_PRIME_CMD")}));
     QCOMPARE(ready.count(), 2);
 }
 
@@ -315,9 +319,9 @@ void TestMessageInterpreter::otherControllersAreDropped()
     LogSpy log;
 
     QVariantList actions{1, 2, 3};
-    QCOMPARE(interpreter.interpretMessage(
-                 MessageFactory::message(Can_Id(channel), -1, ID_UI_CHECK_IN, hex("01")), actions),
-             false);
+    QCOMPARE(
+        interpreter.interpretMessage(MessageFactory::message(Can_Id(channel), -1, ID_UI_CHECK_IN, hex("01")), actions),
+        false);
     // Also an undefined one: no report either.
     interpreter.interpretMessage(MessageFactory::message(Can_Id(channel), -1, 0x4500, hex("01")), actions);
 
@@ -336,7 +340,8 @@ void TestMessageInterpreter::logUnhandledOnlyReportsOtherControllers()
     LogSpy log;
 
     QVariantList actions;
-    interpreter.interpretMessage(MessageFactory::message(eChlid_DD_TD, 1, ID_UI_BLOOD_PRIME_CMD_RQST, hex("05")), actions);
+    interpreter.interpretMessage(MessageFactory::message(eChlid_DD_TD, 1, ID_UI_BLOOD_PRIME_CMD_RQST, hex("05")),
+                                 actions);
     interpreter.interpretMessage(MessageFactory::message(eChlid_FP_Sync, 2, 0x4500, hex("01")), actions);
 
     QCOMPARE(log.contents(Logger::eLogAppED), QStringList{QStringLiteral("9800,DD,~UI_BLOOD_PRIME_CMD,5")});
@@ -352,15 +357,14 @@ void TestMessageInterpreter::undefinedMessageIsReported()
     LogSpy log;
 
     QVariantList actions;
-    QCOMPARE(interpreter.interpretMessage(
-                 MessageFactory::message(eChlid_UI_TD, 1, 0x4500, hex("01000000")), actions),
+    QCOMPARE(interpreter.interpretMessage(MessageFactory::message(eChlid_UI_TD, 1, 0x4500, hex("01000000")), actions),
              false);
     interpreter.interpretMessage(MessageFactory::message(eChlid_UI_TD, 1, 0xc5ab, hex("abcdef")), actions);
 
-    const QString crc1 = QStringLiteral("%1").arg(MessageFactory::crcOf(1, 0x4500, hex("01000000")), 2, 16,
-                                                  QLatin1Char('0')).toUpper();
-    const QString crc2 = QStringLiteral("%1").arg(MessageFactory::crcOf(1, 0xc5ab, hex("abcdef")), 2, 16,
-                                                  QLatin1Char('0')).toUpper();
+    const QString crc1 =
+        QStringLiteral("%1").arg(MessageFactory::crcOf(1, 0x4500, hex("01000000")), 2, 16, QLatin1Char('0')).toUpper();
+    const QString crc2 =
+        QStringLiteral("%1").arg(MessageFactory::crcOf(1, 0xc5ab, hex("abcdef")), 2, 16, QLatin1Char('0')).toUpper();
     QCOMPARE(log.contents(Logger::eLogDebug),
              (QStringList{QStringLiteral("Unhandled Message ID (TD)\n041 # 4500 01.00.00.00.") + crc1,
                           QStringLiteral("Unhandled Message ID (TD)\n041 # C5AB AB.CD.EF.") + crc2}));
@@ -378,9 +382,8 @@ void TestMessageInterpreter::disabledReportLogsUndefinedOnly()
     interpreter.interpretMessage(MessageFactory::message(eChlid_UI_TD, 1, 0x4500, hex("01000000")), actions);
     interpreter.interpretMessage(MessageFactory::message(eChlid_UI_TD, 1, 0x0600, {}), actions);
 
-    QCOMPARE(log.contents(),
-             (QStringList{QStringLiteral("Undefined unhandled message [4500]"),
-                          QStringLiteral("Undefined unhandled message [600]")}));
+    QCOMPARE(log.contents(), (QStringList{QStringLiteral("Undefined unhandled message [4500]"),
+                                          QStringLiteral("Undefined unhandled message [600]")}));
 }
 
 void TestMessageInterpreter::nonHexadecimalGroupsAreSkipped()
@@ -435,12 +438,13 @@ void TestMessageInterpreter::identifySource_data()
         Can_Source source;
         const char *text;
     } rows[] = {
-        {0x001, eCan_TD, "TD"}, {0x040, eCan_TD, "TD"}, {0x100, eCan_TD, "TD"}, {0x010, eCan_TD, "TD"},
-        {0x002, eCan_DD, "DD"}, {0x021, eCan_DD, "DD"}, {0x101, eCan_DD, "DD"}, {0x011, eCan_DD, "DD"},
-        {0x003, eCan_FP, "FP"}, {0x102, eCan_FP, "FP"}, {0x041, eCan_UI, "UI"}, {0x400, eCan_OV, "OV"},
-        {0x403, eCan_OV, "OV"}, {0x404, eCan_OV, "OV"}, {0x407, eCan_OV, "OV"}, {0x004, eCan_Unknown, "XX"},
-        {0x020, eCan_Unknown, "XX"}, {0x103, eCan_Unknown, "XX"}, {0x408, eCan_Unknown, "XX"},
-        {0x7FF, eCan_Unknown, "XX"}, {0x000, eCan_Unknown, "XX"},
+        {0x001, eCan_TD, "TD"},      {0x040, eCan_TD, "TD"},      {0x100, eCan_TD, "TD"},
+        {0x010, eCan_TD, "TD"},      {0x002, eCan_DD, "DD"},      {0x021, eCan_DD, "DD"},
+        {0x101, eCan_DD, "DD"},      {0x011, eCan_DD, "DD"},      {0x003, eCan_FP, "FP"},
+        {0x102, eCan_FP, "FP"},      {0x041, eCan_UI, "UI"},      {0x400, eCan_OV, "OV"},
+        {0x403, eCan_OV, "OV"},      {0x404, eCan_OV, "OV"},      {0x407, eCan_OV, "OV"},
+        {0x004, eCan_Unknown, "XX"}, {0x020, eCan_Unknown, "XX"}, {0x103, eCan_Unknown, "XX"},
+        {0x408, eCan_Unknown, "XX"}, {0x7FF, eCan_Unknown, "XX"}, {0x000, eCan_Unknown, "XX"},
     };
     for (const auto &row : rows)
         QTest::newRow(qPrintable(QString::number(row.channel, 16)))

@@ -2,11 +2,12 @@
 
 LogSpy::LogSpy()
 {
-    connect(&Storage::Logger::I(), &Storage::Logger::didLog, this,
-            [this](const QString &content, Storage::Logger::LogType type, bool timestamp) {
-                _lines.append({content, type, timestamp});
-            },
-            Qt::DirectConnection);
+    connect(
+        &Storage::Logger::I(), &Storage::Logger::didLog, this,
+        [this](const QString &content, Storage::Logger::LogType type, bool timestamp) {
+            _lines.append({content, type, timestamp});
+        },
+        Qt::DirectConnection);
 }
 
 QStringList LogSpy::contents() const

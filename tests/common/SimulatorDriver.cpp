@@ -101,8 +101,23 @@ bool SimulatorDriver::startTreatment(const Prescription &prescription, Messages 
 QByteArray Prescription::bytes() const
 {
     using D = SimulatorDriver;
-    const QList<quint32> unsignedFields{1, modality, hdfDilution, bloodFlowMLPM, dialysateFlowMLPM, durationMin,
-                                        heparinDurationMin, 0, 0, 0, 0, 0, 100, 1800000, rinsebackVolumeML, 0, 0};
+    const QList<quint32> unsignedFields{1,
+                                        modality,
+                                        hdfDilution,
+                                        bloodFlowMLPM,
+                                        dialysateFlowMLPM,
+                                        durationMin,
+                                        heparinDurationMin,
+                                        0,
+                                        0,
+                                        0,
+                                        0,
+                                        0,
+                                        100,
+                                        1800000,
+                                        rinsebackVolumeML,
+                                        0,
+                                        0};
     const QList<float> floatFields{substitutionVolumeL, 0.0f, 0.0f, dialysateTemperatureC, 0.0f, 0.0f, 0.0f, ufVolumeL};
     QByteArray bytes;
     for (quint32 value : unsignedFields)

@@ -11,9 +11,10 @@
 inline QString smallFileSystem()
 {
     const QString path = qEnvironmentVariable("RARAROZ_SMALL_FS");
-    struct statvfs volume {};
-    if (path.isEmpty() || ::statvfs(QFile::encodeName(path).constData(), &volume) != 0
-        || quint64(volume.f_blocks) * volume.f_frsize > 16u * 1024 * 1024)
+    struct statvfs volume {
+    };
+    if (path.isEmpty() || ::statvfs(QFile::encodeName(path).constData(), &volume) != 0 ||
+        quint64(volume.f_blocks) * volume.f_frsize > 16u * 1024 * 1024)
         return QString();
     return path;
 }

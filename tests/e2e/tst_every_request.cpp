@@ -44,28 +44,45 @@ QStringList prescription()
 {
     // Modality, dilution and acid concentrate 0: later set-point and HDF
     // requests resend them unchanged and so raise no alarm.
-    return {QStringLiteral("finalConfirmation=1"),    QStringLiteral("treatmentModality=0"),
-            QStringLiteral("hdfDilution=0"),          QStringLiteral("bloodFlowMLPM=400"),
-            QStringLiteral("dialysateFlowMLPM=350"),  QStringLiteral("treatmentDurationMin=240"),
-            QStringLiteral("heparinDeliveryDurationMin=0"), QStringLiteral("heparinType=0"),
-            QStringLiteral("dryBicarbCartSize=0"),    QStringLiteral("sodiumMEQL=0"),
-            QStringLiteral("bicarbonateMEQL=0"),      QStringLiteral("dialyzerType=0"),
-            QStringLiteral("fluidBolusVolumeML=100"), QStringLiteral("bloodPressureIntervalMin=1800000"),
-            QStringLiteral("rinsebackVolumeML=300"),  QStringLiteral("hepatitisBStatus=0"),
-            QStringLiteral("acidConcentrate=0"),      QStringLiteral("hdfSubstitutionVolumeL=0"),
-            QStringLiteral("heparinBolusVolumeML=0"), QStringLiteral("heparinDeliveryRateMLHR=0"),
-            QStringLiteral("dialysateTemperatureC=37"), QStringLiteral("acidKConversionFactor=0"),
-            QStringLiteral("ufPreWeightKG=0"),        QStringLiteral("ufTargetWeightKG=0"),
+    return {QStringLiteral("finalConfirmation=1"),
+            QStringLiteral("treatmentModality=0"),
+            QStringLiteral("hdfDilution=0"),
+            QStringLiteral("bloodFlowMLPM=400"),
+            QStringLiteral("dialysateFlowMLPM=350"),
+            QStringLiteral("treatmentDurationMin=240"),
+            QStringLiteral("heparinDeliveryDurationMin=0"),
+            QStringLiteral("heparinType=0"),
+            QStringLiteral("dryBicarbCartSize=0"),
+            QStringLiteral("sodiumMEQL=0"),
+            QStringLiteral("bicarbonateMEQL=0"),
+            QStringLiteral("dialyzerType=0"),
+            QStringLiteral("fluidBolusVolumeML=100"),
+            QStringLiteral("bloodPressureIntervalMin=1800000"),
+            QStringLiteral("rinsebackVolumeML=300"),
+            QStringLiteral("hepatitisBStatus=0"),
+            QStringLiteral("acidConcentrate=0"),
+            QStringLiteral("hdfSubstitutionVolumeL=0"),
+            QStringLiteral("heparinBolusVolumeML=0"),
+            QStringLiteral("heparinDeliveryRateMLHR=0"),
+            QStringLiteral("dialysateTemperatureC=37"),
+            QStringLiteral("acidKConversionFactor=0"),
+            QStringLiteral("ufPreWeightKG=0"),
+            QStringLiteral("ufTargetWeightKG=0"),
             QStringLiteral("ufVolumeL=2")};
 }
 
 QStringList setPoints()
 {
-    return QStringList{QStringLiteral("bloodFlowMLPM=400"),  QStringLiteral("dialysateFlowMLPM=350"),
-                       QStringLiteral("dialysateTemperatureC=37"), QStringLiteral("acidConcentrate=0"),
-                       QStringLiteral("acidKConversionFactor=0"),  QStringLiteral("bicarbonateMEQL=0"),
-                       QStringLiteral("treatmentModality=0"),      QStringLiteral("hepatitisBStatus=0"),
-                       QStringLiteral("sodiumMEQL=0"),             QStringLiteral("bicarbonateMEQL2=0")};
+    return QStringList{QStringLiteral("bloodFlowMLPM=400"),
+                       QStringLiteral("dialysateFlowMLPM=350"),
+                       QStringLiteral("dialysateTemperatureC=37"),
+                       QStringLiteral("acidConcentrate=0"),
+                       QStringLiteral("acidKConversionFactor=0"),
+                       QStringLiteral("bicarbonateMEQL=0"),
+                       QStringLiteral("treatmentModality=0"),
+                       QStringLiteral("hepatitisBStatus=0"),
+                       QStringLiteral("sodiumMEQL=0"),
+                       QStringLiteral("bicarbonateMEQL2=0")};
 }
 
 // In this order: a request that moves the service on comes last in its

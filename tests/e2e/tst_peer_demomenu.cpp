@@ -93,16 +93,17 @@ private slots:
             }
             if (mode != 3) {
                 at = _ui.waitFor(at + 1, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode"), mode);
-                QVERIFY2(at >= 0, qPrintable(QStringLiteral("no mode %1; last %2")
-                                                 .arg(mode)
-                                                 .arg(_ui.last(mark, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode")))));
+                QVERIFY2(at >= 0,
+                         qPrintable(QStringLiteral("no mode %1; last %2")
+                                        .arg(mode)
+                                        .arg(_ui.last(mark, Can::ID_TD_OP_MODE_DATA, QStringLiteral("mode")))));
             }
             if (txState >= 0) {
                 at = _ui.waitFor(at + 1, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState"), txState);
-                QVERIFY2(at >= 0,
-                         qPrintable(QStringLiteral("no treatment state %1; last %2")
-                                        .arg(txState)
-                                        .arg(_ui.last(mark, Can::ID_TD_TREATMENT_STATE_DATA, QStringLiteral("txState")))));
+                QVERIFY2(at >= 0, qPrintable(QStringLiteral("no treatment state %1; last %2")
+                                                 .arg(txState)
+                                                 .arg(_ui.last(mark, Can::ID_TD_TREATMENT_STATE_DATA,
+                                                               QStringLiteral("txState")))));
             }
         }
 

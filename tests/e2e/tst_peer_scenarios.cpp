@@ -90,13 +90,16 @@ private slots:
                "wait 300ms\n"
                "step Back to Standby\n    demo standby\n    show ID_TD_OP_MODE_DATA mode subMode\n"
             << QStringList{} << 0
-            << QStringList{"on can0 (virtualcan): 6 steps", "[1/6] Join the bus",
-                           "[2/6] Reset ... OK", "[3/6] Initiate, keeping the answer ... OK (",
+            << QStringList{"on can0 (virtualcan): 6 steps",
+                           "[1/6] Join the bus",
+                           "[2/6] Reset ... OK",
+                           "[3/6] Initiate, keeping the answer ... OK (",
                            "ID_TD_RESP_INITIATE_TREATMENT accepted=1; ID_TD_OP_MODE_DATA mode=4 (pre-treatment)",
                            "[4/6] wait 300ms ... OK (0.3 s): waited 0.3 s",
                            "[5/6] Back to Standby ... OK (",
                            "ID_TD_OP_MODE_DATA mode=3 (standby); ID_TD_OP_MODE_DATA mode=3 subMode=0",
-                           "[6/6] Every check-in acknowledged ... OK", "passed: 6 steps in "}
+                           "[6/6] Every check-in acknowledged ... OK",
+                           "passed: 6 steps in "}
             << QStringList{"tests=6 failures=0 skipped=0"};
 
         QTest::newRow("fails, going on")
@@ -111,7 +114,8 @@ private slots:
                            "[4/6] A mode that never comes ... FAILED (1.0 s): no ID_TD_OP_MODE_DATA with mode=7 "
                            "within 1.0 s (last seen mode=4 subMode=0)",
                            "[5/6] Back to Standby ... OK",
-                           "FAILED after ", ": Initiate, expecting a rejection, A mode that never comes"}
+                           "FAILED after ",
+                           ": Initiate, expecting a rejection, A mode that never comes"}
             << QStringList{"tests=6 failures=2 skipped=0",
                            "unexpected ID_TD_RESP_INITIATE_TREATMENT accepted=1 rejectReason=0, expected accepted=0 | "
                            "expected: accepted=0\nreceived: accepted=1 rejectReason=0\n",
@@ -121,7 +125,8 @@ private slots:
 
         // Standby announces itself every second: one comes in the time.
         QTest::newRow("stops at the first failure")
-            << "demo standby\nawait ID_TD_OP_MODE_DATA mode=6 within 1500ms\ndemo standby\n" << QStringList{} << 1
+            << "demo standby\nawait ID_TD_OP_MODE_DATA mode=6 within 1500ms\ndemo standby\n"
+            << QStringList{} << 1
             << QStringList{"[3/5] await ID_TD_OP_MODE_DATA mode=6 within 1500ms ... FAILED (1.5 s): no "
                            "ID_TD_OP_MODE_DATA with mode=6 (post-treatment) within 1.5 s (last seen mode=3 subMode=0)",
                            "FAILED after "}
@@ -174,9 +179,8 @@ private slots:
     {
         const QString xml = _dir.filePath(QStringLiteral("alarms.xml"));
         PeerProcess peer;
-        const int code =
-            peer.run({"run", QStringLiteral(RARAROZ_SOURCE_DIR "/config/Scenarios/alarms.scenario"), "--junit", xml},
-                     150000);
+        const int code = peer.run(
+            {"run", QStringLiteral(RARAROZ_SOURCE_DIR "/config/Scenarios/alarms.scenario"), "--junit", xml}, 150000);
         QVERIFY2(code == 0, qPrintable(peer.out() + peer.err()));
         QVERIFY(peer.out().contains("ID_TD_DURATION_VALIDATE_RESP accepted=0 rejectReason=6"));
         QVERIFY(peer.out().contains("ID_ALARM_STATUS_DATA alarmId=96 priority=3"));

@@ -76,15 +76,17 @@ private slots:
         QCOMPARE(peer.run(withDefinitions({"decode", traceFile()})), 0);
         const QStringList lines = peer.outLines();
         QCOMPARE(lines.size(), 166);
-        QCOMPARE(untimed(lines.mid(0, 3)),
-                 (QStringList{"  041  UI->TD   seq    -57  1000 ID_UI_CHECK_IN",
-                              "  100  TD->all  seq    892  3C00 ID_TD_TREATMENT_STATE_DATA  txState=2 bloodPrimeState=0 "
-                              "dialysisSubState=0 reserved1=0 reserved2=0 rinsebackState=0 recircState=0 txEndState=0 "
-                              "fluidBolusState=0 reserved3=0",
-                              "  041  UI->TD   seq    -58  7600 ID_UI_DURATION_VALIDATE_RQST  durationMin=240"}));
-        QVERIFY(lines.indexOf(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  040  TD->UI   seq +\\d+  7700 "
-                                                  "ID_TD_DURATION_VALIDATE_RESP  accepted=1 rejectReason=0 "
-                                                  "durationMin=240 heparinDurationMin=180 ufVolumeL=2 ufRateLHR=0.499993$")) >= 0);
+        QCOMPARE(
+            untimed(lines.mid(0, 3)),
+            (QStringList{"  041  UI->TD   seq    -57  1000 ID_UI_CHECK_IN",
+                         "  100  TD->all  seq    892  3C00 ID_TD_TREATMENT_STATE_DATA  txState=2 bloodPrimeState=0 "
+                         "dialysisSubState=0 reserved1=0 reserved2=0 rinsebackState=0 recircState=0 txEndState=0 "
+                         "fluidBolusState=0 reserved3=0",
+                         "  041  UI->TD   seq    -58  7600 ID_UI_DURATION_VALIDATE_RQST  durationMin=240"}));
+        QVERIFY(lines.indexOf(
+                    QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  040  TD->UI   seq +\\d+  7700 "
+                                       "ID_TD_DURATION_VALIDATE_RESP  accepted=1 rejectReason=0 "
+                                       "durationMin=240 heparinDurationMin=180 ufVolumeL=2 ufRateLHR=0.499993$")) >= 0);
         QVERIFY(peer.err().isEmpty());
     }
 
@@ -124,8 +126,9 @@ private slots:
         QCOMPARE(peer.err().split('\n', Qt::SkipEmptyParts),
                  (QStringList{"<stdin>:5: cannot read: garbage", "<stdin>:10: cannot read: (1.5) can0 041#A5C",
                               "rararoz-peer: 2 line(s) could not be read"}));
-        QVERIFY2(peer.out().contains("  100  TD->all  seq    892  3C00 ID_TD_TREATMENT_STATE_DATA  CRC ERROR expected "),
-                 qPrintable(peer.out()));
+        QVERIFY2(
+            peer.out().contains("  100  TD->all  seq    892  3C00 ID_TD_TREATMENT_STATE_DATA  CRC ERROR expected "),
+            qPrintable(peer.out()));
         QVERIFY(peer.out().contains("7600 ID_UI_DURATION_VALIDATE_RQST  durationMin=240"));
 
         PeerProcess missing;
@@ -189,11 +192,11 @@ private slots:
             for (int y = top; y < bottom; ++y)
                 for (int x = 0; x < png.width(); ++x) {
                     const QRgb p = png.pixel(x, y);
-                    count += qAbs(qRed(p) - qRed(color)) + qAbs(qGreen(p) - qGreen(color)) +
-                                         qAbs(qBlue(p) - qBlue(color)) <
-                                     40
-                                 ? 1
-                                 : 0;
+                    count +=
+                        qAbs(qRed(p) - qRed(color)) + qAbs(qGreen(p) - qGreen(color)) + qAbs(qBlue(p) - qBlue(color)) <
+                                40
+                            ? 1
+                            : 0;
                 }
             return count;
         };

@@ -44,10 +44,7 @@ private slots:
 
     // The service joins the bus a moment after it starts; like the UI
     // board, check in until the first acknowledgement arrives.
-    void joinsTheBus()
-    {
-        QVERIFY(_ui.waitForService());
-    }
+    void joinsTheBus() { QVERIFY(_ui.waitForService()); }
 
     void checkInIsAcknowledged()
     {

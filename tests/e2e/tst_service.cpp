@@ -16,18 +16,33 @@ private slots:
         QString out;
         QCOMPARE(ServiceProcess::run({"--help"}, &out), 0);
         QVERIFY(out.contains("RarAroz"));
-        const QStringList ordered = {"-c, --canOut", "-m, --msgOut", "-l, --logOut", "-0, --enable-keep-awake",
-                                     "-i, --fake-interval <interval>", "-f, --fake-message <data>",
-                                     "-b, --fake-message-seq-at-begin", "-u, --disable-unhandled-report",
-                                     "-d, --disable-orvane-unhandled", "-q, --disable-timeout",
-                                     "-a, --disable-alarm-no-minimize", "-S, --disable-sd-card-fail-log-stop",
-                                     "-C, --disable-cloudsync-fail-stop", "-k, --disable-check-in-log",
-                                     "-K, --disable-acknow-log", "-D, --enable-dry-demo",
-                                     "-A, --active-can-bus <CANBus>", "-E, --enable-manufacturing",
-                                     "-R, --use-root-home", "-U, --enable-update-mode", "-x, --use-log-long-name",
-                                     "-y, --use-log-cloud-upload", "-z, --use-log-compression",
-                                     "-L, --use-log-unhandled-only", "--can-plugin <plugin>",
-                                     "--settings-path <folder>", "--log-path <folder>"};
+        const QStringList ordered = {"-c, --canOut",
+                                     "-m, --msgOut",
+                                     "-l, --logOut",
+                                     "-0, --enable-keep-awake",
+                                     "-i, --fake-interval <interval>",
+                                     "-f, --fake-message <data>",
+                                     "-b, --fake-message-seq-at-begin",
+                                     "-u, --disable-unhandled-report",
+                                     "-d, --disable-orvane-unhandled",
+                                     "-q, --disable-timeout",
+                                     "-a, --disable-alarm-no-minimize",
+                                     "-S, --disable-sd-card-fail-log-stop",
+                                     "-C, --disable-cloudsync-fail-stop",
+                                     "-k, --disable-check-in-log",
+                                     "-K, --disable-acknow-log",
+                                     "-D, --enable-dry-demo",
+                                     "-A, --active-can-bus <CANBus>",
+                                     "-E, --enable-manufacturing",
+                                     "-R, --use-root-home",
+                                     "-U, --enable-update-mode",
+                                     "-x, --use-log-long-name",
+                                     "-y, --use-log-cloud-upload",
+                                     "-z, --use-log-compression",
+                                     "-L, --use-log-unhandled-only",
+                                     "--can-plugin <plugin>",
+                                     "--settings-path <folder>",
+                                     "--log-path <folder>"};
         int at = 0;
         for (const QString &option : ordered) {
             const int found = out.indexOf(option, at);
@@ -175,8 +190,10 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("said");
-        QTest::newRow("cannot be made") << "file in the way" << "Cannot create folder %1/log/";
-        QTest::newRow("a link to someone's folder") << "link" << "Log folder %1/service/ is a symbolic link: not used";
+        QTest::newRow("cannot be made") << "file in the way"
+                                        << "Cannot create folder %1/log/";
+        QTest::newRow("a link to someone's folder") << "link"
+                                                    << "Log folder %1/service/ is a symbolic link: not used";
     }
 
     void unusableLogFolderKeepsRunning()

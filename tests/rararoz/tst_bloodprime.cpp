@@ -93,8 +93,7 @@ private slots:
         float previous = 0.0f;
         quint32 flow = 250;
         int ticks = 0;
-        while (d().state() == Chart::State::Blood_Prime &&
-               status().stateTransitionEvent != Chart::Event::T_BP_2_Tx) {
+        while (d().state() == Chart::State::Blood_Prime && status().stateTransitionEvent != Chart::Event::T_BP_2_Tx) {
             previous = prime().accumBloodVolML;
             d().tick();
             ++ticks;

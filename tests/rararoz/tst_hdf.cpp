@@ -48,8 +48,8 @@ private:
     void tickToNextStep()
     {
         const quint32 start = hdf().hdfControlTimeCtr;
-        QVERIFY(d().tickUntil([&] { return hdf().hdfControlTimeCtr != start && hdf().hdfControlTimeCtr % 40 == 0; },
-                              100));
+        QVERIFY(
+            d().tickUntil([&] { return hdf().hdfControlTimeCtr != start && hdf().hdfControlTimeCtr % 40 == 0; }, 100));
     }
 
     void pauseThenResume()

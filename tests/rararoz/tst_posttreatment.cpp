@@ -32,7 +32,6 @@ class TestPostTreatment : public SimulatorTest
     Q_OBJECT
 
 private:
-
     void enterPostTx() { QVERIFY(d().enterByDemoMenu(CMD_POST_TX, Chart::State::Post_Tx)); }
     void requestBicart(Dry_Bicart_Action action)
     {

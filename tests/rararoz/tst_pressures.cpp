@@ -50,8 +50,8 @@ bool hasClosedLimits(const Pressure_Vars &p)
 {
     const Expected e = closedLimits(p);
     return p.arterialMinLimitMMHG == e.arterialMin && p.arterialMaxLimitMMHG == e.arterialMax &&
-           p.venousMinLimitMMHG == e.venousMin && p.venousMaxLimitMMHG == e.venousMax && p.tmpMinLimitMMHG == e.tmpMin &&
-           p.tmpMaxLimitMMHG == e.tmpMax;
+           p.venousMinLimitMMHG == e.venousMin && p.venousMaxLimitMMHG == e.venousMax &&
+           p.tmpMinLimitMMHG == e.tmpMin && p.tmpMaxLimitMMHG == e.tmpMax;
 }
 
 QByteArray windows(quint32 arterial, quint32 venousHigh, quint32 venousLow, quint32 tmp)
@@ -420,7 +420,8 @@ private slots:
         QTest::addColumn<int>("ticks");
         // Blood prime ends once its volume is in, well before 60 s.
         QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime) << 250;
-        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << kStabilizationTicks + 50;
+        QTest::newRow("Treatment_Rinseback")
+            << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << kStabilizationTicks + 50;
     }
 
     void limitsStayWideOutsideDialysis()

@@ -40,7 +40,6 @@ class TestPretreatment : public SimulatorTest
     Q_OBJECT
 
 private:
-
     void enterPreTx() { QVERIFY(d().enterByDemoMenu(CMD_PRE_TX, Chart::State::Pre_Tx)); }
 
 private slots:
@@ -344,10 +343,7 @@ private slots:
         QCOMPARE(d().controller().bloodPrimeVars().rampStepML, 50.0f / 60.0f);
     }
 
-    void waterSampleIsEchoedInEveryStateButStandby_data()
-    {
-        SimulatorDriver::addDemoMenuStateRows();
-    }
+    void waterSampleIsEchoedInEveryStateButStandby_data() { SimulatorDriver::addDemoMenuStateRows(); }
 
     void waterSampleIsEchoedInEveryStateButStandby()
     {

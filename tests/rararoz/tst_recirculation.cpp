@@ -42,10 +42,7 @@ private:
         return SimulatorDriver::answerOf(messages, Can::ID_TD_RECIRCULATE_RESP);
     }
 
-    void enterRecirculation()
-    {
-        QVERIFY(d().enterByDemoMenu(CMD_RICIRCULATE, Chart::State::Treatment_Recirculate));
-    }
+    void enterRecirculation() { QVERIFY(d().enterByDemoMenu(CMD_RICIRCULATE, Chart::State::Treatment_Recirculate)); }
 
     void enterPause()
     {
@@ -110,7 +107,8 @@ private slots:
     void actionsOutOfTurnAreRejected()
     {
         enterRecirculation();
-        const QString wrongState = QStringLiteral("0/%1").arg(int(REQUEST_REJECT_REASON_ACTION_DISABLED_IN_CURRENT_STATE));
+        const QString wrongState =
+            QStringLiteral("0/%1").arg(int(REQUEST_REJECT_REASON_ACTION_DISABLED_IN_CURRENT_STATE));
         // Reconnecting before the patient was disconnected.
         QCOMPARE(act(Reconnect), wrongState);
         QCOMPARE(act(ConfirmReconnect), wrongState);

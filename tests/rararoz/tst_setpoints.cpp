@@ -44,7 +44,6 @@ class TestSetPoints : public SimulatorTest
     Q_OBJECT
 
 private:
-
     void enter(const QString &state)
     {
         if (state == Chart::State::Treatment_Pause) {

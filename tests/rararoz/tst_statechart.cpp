@@ -90,32 +90,29 @@ private slots:
         QTest::addColumn<QString>("entryLine");
         QTest::addColumn<QString>("exitLine");
         QTest::addColumn<int>("mode");
-        QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << QString(Chart::State::Pre_Tx)
-                                << "Submit event T_SB_2_Pretx 4"
+        QTest::newRow("Pre_Tx") << int(CMD_PRE_TX) << QString(Chart::State::Pre_Tx) << "Submit event T_SB_2_Pretx 4"
                                 << "PreTx on entry"
                                 << "PreTx in exit" << int(Can::MODE_PRET);
         QTest::newRow("Blood_Prime") << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime)
                                      << "Submit event T_SB_2_BP 5"
                                      << "Blood prime on entry"
                                      << "Blood prime on exit" << int(Can::MODE_TREA);
-        QTest::newRow("Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment)
-                                   << "Submit event T_SB_2_Tx 5"
+        QTest::newRow("Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << "Submit event T_SB_2_Tx 5"
                                    << "Tx on entry"
                                    << "Tx  in exit" << int(Can::MODE_TREA);
-        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback)
-                                             << "Submit event T_SB_2_RB 5"
-                                             << "Tx rinseback on entry"
-                                             << "Tx rinseback in exit" << int(Can::MODE_TREA);
-        QTest::newRow("Treatment_Recirculate") << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate)
-                                               << "Submit event T_SB_2_RC 5"
-                                               << "Tx recirc on entry"
-                                               << "Tx recirc in exit" << int(Can::MODE_TREA);
+        QTest::newRow("Treatment_Rinseback")
+            << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << "Submit event T_SB_2_RB 5"
+            << "Tx rinseback on entry"
+            << "Tx rinseback in exit" << int(Can::MODE_TREA);
+        QTest::newRow("Treatment_Recirculate")
+            << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate) << "Submit event T_SB_2_RC 5"
+            << "Tx recirc on entry"
+            << "Tx recirc in exit" << int(Can::MODE_TREA);
         QTest::newRow("Treatment_End") << int(CMD_END_TX) << QString(Chart::State::Treatment_End)
                                        << "Submit event T_SB_2_TE 5"
                                        << "Tx End on entry"
                                        << "Tx in exit" << int(Can::MODE_TREA);
-        QTest::newRow("Post_Tx") << int(CMD_POST_TX) << QString(Chart::State::Post_Tx)
-                                 << "Submit event T_SB_2_Posttx 6"
+        QTest::newRow("Post_Tx") << int(CMD_POST_TX) << QString(Chart::State::Post_Tx) << "Submit event T_SB_2_Posttx 6"
                                  << "Post Tx on entry"
                                  << "Post Tx on exit" << int(Can::MODE_POST);
     }
@@ -166,19 +163,25 @@ private slots:
         QTest::addColumn<QString>("from");
         QTest::addColumn<int>("toCommand");
         QTest::addColumn<QString>("to");
-        QTest::newRow("Pre_Tx to Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << int(CMD_PRE_TX) << QString(Chart::State::Pre_Tx);
-        QTest::newRow("Treatment to Post_Tx") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << int(CMD_POST_TX) << QString(Chart::State::Post_Tx);
-        QTest::newRow("Post_Tx to Blood_Prime")
-            << int(CMD_POST_TX) << QString(Chart::State::Post_Tx) << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime);
-        QTest::newRow("Blood_Prime to Treatment_End")
-            << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime) << int(CMD_END_TX) << QString(Chart::State::Treatment_End);
+        QTest::newRow("Pre_Tx to Treatment")
+            << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << int(CMD_PRE_TX) << QString(Chart::State::Pre_Tx);
+        QTest::newRow("Treatment to Post_Tx") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment)
+                                              << int(CMD_POST_TX) << QString(Chart::State::Post_Tx);
+        QTest::newRow("Post_Tx to Blood_Prime") << int(CMD_POST_TX) << QString(Chart::State::Post_Tx)
+                                                << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime);
+        QTest::newRow("Blood_Prime to Treatment_End") << int(CMD_BLOOD_PRIME) << QString(Chart::State::Blood_Prime)
+                                                      << int(CMD_END_TX) << QString(Chart::State::Treatment_End);
         QTest::newRow("Treatment_End to Treatment_Rinseback")
-            << int(CMD_END_TX) << QString(Chart::State::Treatment_End) << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback);
+            << int(CMD_END_TX) << QString(Chart::State::Treatment_End) << int(CMD_RINSEBACK)
+            << QString(Chart::State::Treatment_Rinseback);
         QTest::newRow("Treatment_Rinseback to Treatment_Recirculate")
-            << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate);
+            << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << int(CMD_RICIRCULATE)
+            << QString(Chart::State::Treatment_Recirculate);
         QTest::newRow("Treatment_Recirculate to Treatment")
-            << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate) << int(CMD_MAIN_TX) << QString(Chart::State::Treatment);
-        QTest::newRow("Treatment to Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << int(CMD_MAIN_TX) << QString(Chart::State::Treatment);
+            << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate) << int(CMD_MAIN_TX)
+            << QString(Chart::State::Treatment);
+        QTest::newRow("Treatment to Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment)
+                                                << int(CMD_MAIN_TX) << QString(Chart::State::Treatment);
     }
 
     void demoMenuJumpsBetweenStatesThroughStandby()
@@ -377,7 +380,8 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         d().demoMenu(CMD_PRE_TX);
-        QCOMPARE(statesVisited(d(), 5), (QStringList{Chart::State::Treatment, Chart::State::Standby, Chart::State::Pre_Tx}));
+        QCOMPARE(statesVisited(d(), 5),
+                 (QStringList{Chart::State::Treatment, Chart::State::Standby, Chart::State::Pre_Tx}));
         QCOMPARE(status().userCmd, CMD_NONE);
     }
 
@@ -394,7 +398,8 @@ private slots:
         QVERIFY(d().enterByDemoMenu(CMD_MAIN_TX, Chart::State::Treatment));
         d().controller().triggerAnAlarm(ALARM_ID_TD_VENOUS_PRESSURE_LOW, -999);
         d().demoMenu(CMD_PRE_TX);
-        QCOMPARE(statesVisited(d(), 6), (QStringList{Chart::State::Treatment, Chart::State::Standby, Chart::State::Pre_Tx}));
+        QCOMPARE(statesVisited(d(), 6),
+                 (QStringList{Chart::State::Treatment, Chart::State::Standby, Chart::State::Pre_Tx}));
         QCOMPARE(status().userCmd, CMD_NONE);
     }
 
@@ -419,7 +424,8 @@ private slots:
         d().demoMenu(CMD_PRE_TX);
         QTest::ignoreMessage(QtDebugMsg, "Post Tx on entry");
         QTest::ignoreMessage(QtDebugMsg, "Post Tx on exit");
-        QCOMPARE(statesVisited(d(), 6), (QStringList{Chart::State::Post_Tx, Chart::State::Standby, Chart::State::Pre_Tx}));
+        QCOMPARE(statesVisited(d(), 6),
+                 (QStringList{Chart::State::Post_Tx, Chart::State::Standby, Chart::State::Pre_Tx}));
         QCOMPARE(status().userCmd, CMD_NONE);
     }
 

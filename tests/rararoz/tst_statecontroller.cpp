@@ -119,10 +119,12 @@ private slots:
         QTest::addColumn<QString>("state");
         QTest::addColumn<int>("mode");
         QTest::newRow("Treatment") << int(CMD_MAIN_TX) << QString(Chart::State::Treatment) << int(Can::MODE_TREA);
-        QTest::newRow("Treatment_Rinseback") << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << int(Can::MODE_TREA);
+        QTest::newRow("Treatment_Rinseback")
+            << int(CMD_RINSEBACK) << QString(Chart::State::Treatment_Rinseback) << int(Can::MODE_TREA);
         QTest::newRow("Treatment_Recirculate")
             << int(CMD_RICIRCULATE) << QString(Chart::State::Treatment_Recirculate) << int(Can::MODE_TREA);
-        QTest::newRow("Treatment_End") << int(CMD_END_TX) << QString(Chart::State::Treatment_End) << int(Can::MODE_TREA);
+        QTest::newRow("Treatment_End") << int(CMD_END_TX) << QString(Chart::State::Treatment_End)
+                                       << int(Can::MODE_TREA);
         QTest::newRow("Post_Tx") << int(CMD_POST_TX) << QString(Chart::State::Post_Tx) << int(Can::MODE_POST);
     }
 

@@ -80,11 +80,10 @@ private slots:
         QTest::newRow("increase past 500 while paused")
             << increase << paused << 500u << false << kOutOfRange << paused << 500u << false;
         QTest::newRow("pause") << pause << run << 200u << false << kAccepted << paused << 200u << false;
-        QTest::newRow("pause while paused") << pause << paused << 200u << false << kWrongState << paused << 200u
-                                            << false;
+        QTest::newRow("pause while paused")
+            << pause << paused << 200u << false << kWrongState << paused << 200u << false;
         QTest::newRow("resume") << resume << paused << 200u << false << kAccepted << run << 200u << false;
-        QTest::newRow("resume while running") << resume << run << 200u << false << kWrongState << run << 200u
-                                              << false;
+        QTest::newRow("resume while running") << resume << run << 200u << false << kWrongState << run << 200u << false;
         QTest::newRow("additional") << additional << stop << 200u << false << kAccepted << runAdditional << 200u
                                     << false;
         QTest::newRow("additional before the start")
@@ -92,16 +91,16 @@ private slots:
         QTest::newRow("recirculate") << recirculate << stop << 200u << false << kAccepted << stop << 200u << true;
         QTest::newRow("recirculate while running")
             << recirculate << run << 200u << false << kWrongState << run << 200u << false;
-        QTest::newRow("recirculate, complete") << recirculate << stop << 200u << true << kCompleted << stop << 200u
-                                               << false;
+        QTest::newRow("recirculate, complete")
+            << recirculate << stop << 200u << true << kCompleted << stop << 200u << false;
         // A complete treatment is told before a wrong state.
         QTest::newRow("recirculate while running, complete")
             << recirculate << run << 200u << true << kCompleted << run << 200u << false;
-        QTest::newRow("back to treatment") << int(REQUESTED_USER_ACTION_RINSEBACK_BACK_TO_TREATMENT) << initial
-                                           << 200u << false << kPassedOver << initial << 200u << false;
+        QTest::newRow("back to treatment") << int(REQUESTED_USER_ACTION_RINSEBACK_BACK_TO_TREATMENT) << initial << 200u
+                                           << false << kPassedOver << initial << 200u << false;
         QTest::newRow("end treatment, not carried out here")
-            << int(REQUESTED_USER_ACTION_RINSEBACK_END_TREATMENT) << run << 200u << false << kPassedOver << run
-            << 200u << false;
+            << int(REQUESTED_USER_ACTION_RINSEBACK_END_TREATMENT) << run << 200u << false << kPassedOver << run << 200u
+            << false;
         QTest::newRow("unknown 9") << 9 << run << 200u << false << kPassedOver << run << 200u << false;
         QTest::newRow("unknown 0xFFFFFFFF") << -1 << run << 200u << false << kPassedOver << run << 200u << false;
     }

@@ -335,8 +335,8 @@ private slots:
         QVERIFY(d().tickUntilState(Chart::State::Standby));
         enterByJump();
         const float rateLHR = float(rounded(validated.value(duration ? 5 : 3).toFloat()));
-        const QVariantList confirmed = duration ? confirmDuration(300, validated.value(3).toUInt(), rateLHR)
-                                                : confirmUF(2.5f, rateLHR);
+        const QVariantList confirmed =
+            duration ? confirmDuration(300, validated.value(3).toUInt(), rateLHR) : confirmUF(2.5f, rateLHR);
         QCOMPARE(confirmed, (QVariantList{0u, 58}));
         QCOMPARE(params().treatmentDurationMin, 240u);
         QCOMPARE(params().ufVolumeL, 2.0f);

@@ -23,10 +23,7 @@ class TestVitals : public SimulatorTest
     Q_OBJECT
 
 private slots:
-    void readingRequestGetsOneResponseAndOneReading_data()
-    {
-        SimulatorDriver::addDemoMenuStateRows();
-    }
+    void readingRequestGetsOneResponseAndOneReading_data() { SimulatorDriver::addDemoMenuStateRows(); }
 
     void readingRequestGetsOneResponseAndOneReading()
     {

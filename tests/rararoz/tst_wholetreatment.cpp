@@ -76,7 +76,9 @@ private:
         const Messages requests = D::withId(messages, Can::ID_TD_UI_GENERIC_CONFIRMATION_RQST);
         if (requests.size() != 1)
             return QStringLiteral("%1 requests").arg(requests.size());
-        return QStringLiteral("%1/%2").arg(D::field(requests.first(), 0).toInt()).arg(D::field(requests.first(), 1).toInt());
+        return QStringLiteral("%1/%2")
+            .arg(D::field(requests.first(), 0).toInt())
+            .arg(D::field(requests.first(), 1).toInt());
     }
 
     void standbyToPreTreatment()
@@ -97,10 +99,11 @@ private:
     void preTreatment()
     {
         QCOMPARE(D::answerOf(sendWithoutPayload(Can::ID_UI_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RQST),
-                          Can::ID_TD_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RESP),
+                             Can::ID_TD_SETUP_TUBING_SET_CONNECTIONS_CONFIRM_RESP),
                  QStringLiteral("1/0"));
-        QCOMPARE(D::answerOf(send(Can::ID_UI_WATER_SAMPLE_RESULT_RQST, D::f32(0.5f)), Can::ID_TD_WATER_SAMPLE_RESULT_RESP),
-                 QStringLiteral("1/0"));
+        QCOMPARE(
+            D::answerOf(send(Can::ID_UI_WATER_SAMPLE_RESULT_RQST, D::f32(0.5f)), Can::ID_TD_WATER_SAMPLE_RESULT_RESP),
+            QStringLiteral("1/0"));
 
         Prescription prescription;
         prescription.durationMin = 240;
@@ -112,7 +115,7 @@ private:
         QVERIFY(status().hasTxParamsBeenInitialized);
 
         QCOMPARE(D::answerOf(sendWithoutPayload(Can::ID_UI_ADJUST_DISPOSABLES_CONFIRM_RQST),
-                          Can::ID_TD_ADJUST_DISPOSSABLES_CONFIRM_RESP),
+                             Can::ID_TD_ADJUST_DISPOSSABLES_CONFIRM_RESP),
                  QStringLiteral("1/0"));
         const Messages reading = sendWithoutPayload(Can::ID_UI_BLOOD_PRESSURE_RQST);
         QCOMPARE(D::answerOf(reading, Can::ID_TD_BLOOD_PRESSURE_READING_RESP), QStringLiteral("1/0"));
@@ -200,14 +203,16 @@ private:
         QCOMPARE(lastField(sent, Can::ID_TD_TREATMENT_PAUSED_TIMER_DATA, 0), qint64(300));
 
         // The alarm's rinseback action, confirmed.
-        QCOMPARE(confirmation(alarmAction(ALARM_USER_ACTION_RINSEBACK)),
-                 QStringLiteral("%1/%2").arg(int(GENERIC_CONFIRM_ID_RINSEBACK)).arg(int(GENERIC_CONFIRM_CMD_REQUEST_OPEN)));
+        QCOMPARE(
+            confirmation(alarmAction(ALARM_USER_ACTION_RINSEBACK)),
+            QStringLiteral("%1/%2").arg(int(GENERIC_CONFIRM_ID_RINSEBACK)).arg(int(GENERIC_CONFIRM_CMD_REQUEST_OPEN)));
         d().confirmationResult(GENERIC_CONFIRM_ID_RINSEBACK, CONFIRMATION_REQUEST_STATUS_ACCEPTED);
         sent = until(Chart::State::Treatment_Rinseback, 5, &reached);
         QVERIFY(reached);
         sent += d().tick();
-        QCOMPARE(confirmation(sent),
-                 QStringLiteral("%1/%2").arg(int(GENERIC_CONFIRM_ID_RINSEBACK)).arg(int(GENERIC_CONFIRM_CMD_ACCEPT_CLOSE)));
+        QCOMPARE(
+            confirmation(sent),
+            QStringLiteral("%1/%2").arg(int(GENERIC_CONFIRM_ID_RINSEBACK)).arg(int(GENERIC_CONFIRM_CMD_ACCEPT_CLOSE)));
         QCOMPARE(status().activeTopAlarm, ALARM_ID_NO_ALARM);
         QVERIFY(!status().isTreatmentComplete);
     }
@@ -217,8 +222,9 @@ private:
     {
         QCOMPARE(d().state(), Chart::State::Treatment_Rinseback);
         QCOMPARE(sub().rinsebackState, RINSEBACK_STOP_INIT_STATE);
-        QCOMPARE(D::answerOf(rinsebackAction(REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_START), Can::ID_TD_RINSEBACK_CMD_RESP),
-                 QStringLiteral("1/0"));
+        QCOMPARE(
+            D::answerOf(rinsebackAction(REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_START), Can::ID_TD_RINSEBACK_CMD_RESP),
+            QStringLiteral("1/0"));
         Messages sent;
         QVERIFY(d().tickUntil([&] { return sub().rinsebackState == RINSEBACK_STOP_STATE; }, 1000, &sent));
         QVERIFY(lastFloat(sent, Can::ID_TD_RINSEBACK_DATA, 1) > 290.0f);
@@ -232,7 +238,7 @@ private:
     void recirculationAndBack()
     {
         QCOMPARE(D::answerOf(rinsebackAction(REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_RECIRCULATE),
-                          Can::ID_TD_RINSEBACK_CMD_RESP),
+                             Can::ID_TD_RINSEBACK_CMD_RESP),
                  QStringLiteral("1/0"));
         bool reached = false;
         Messages sent = until(Chart::State::Treatment_Recirculate, 5, &reached);
@@ -242,8 +248,9 @@ private:
         QVERIFY(lastField(sent, Can::ID_TD_RECIRCULATE_DATA, 0) >= 1799);
 
         const QString accepted = QStringLiteral("1/0");
-        QCOMPARE(D::answerOf(recircAction(REQUESTED_USER_ACTION_TX_RECIRC_CONFIRM_DISCONNECT), Can::ID_TD_RECIRCULATE_RESP),
-                 accepted);
+        QCOMPARE(
+            D::answerOf(recircAction(REQUESTED_USER_ACTION_TX_RECIRC_CONFIRM_DISCONNECT), Can::ID_TD_RECIRCULATE_RESP),
+            accepted);
         d().ticks(5 * kTicksPerMinute);
         QCOMPARE(D::answerOf(recircAction(REQUESTED_USER_ACTION_TX_RECIRC_RECONNECT), Can::ID_TD_RECIRCULATE_RESP),
                  accepted);
@@ -282,7 +289,7 @@ private:
     {
         // A complete treatment does not recirculate.
         QCOMPARE(D::answerOf(rinsebackAction(REQUESTED_USER_ACTION_RINSEBACK_CONFIRM_RECIRCULATE),
-                          Can::ID_TD_RINSEBACK_CMD_RESP),
+                             Can::ID_TD_RINSEBACK_CMD_RESP),
                  QStringLiteral("0/%1").arg(int(REQUEST_REJECT_REASON_TREATMENT_IS_COMPLETED)));
         const Messages ended = rinsebackAction(REQUESTED_USER_ACTION_RINSEBACK_END_TREATMENT);
         QCOMPARE(D::answerOf(ended, Can::ID_TD_RINSEBACK_CMD_RESP), QStringLiteral("1/0"));
@@ -303,10 +310,10 @@ private:
     void postTreatmentToStandby()
     {
         QCOMPARE(D::answerOf(sendWithoutPayload(Can::ID_UI_PATIENT_DISCONNECT_CONFIRM_RQST),
-                          Can::ID_TD_PATIENT_DISCONNECT_CONFIRM_RESP),
+                             Can::ID_TD_PATIENT_DISCONNECT_CONFIRM_RESP),
                  QStringLiteral("1/0"));
         QCOMPARE(D::answerOf(sendWithoutPayload(Can::ID_UI_ADJUST_DISPOSABLES_REMOVAL_CONFIRM_RQST),
-                          Can::ID_TD_ADJUST_DISPOSABLES_REMOVAL_CONFIRM_RESP),
+                             Can::ID_TD_ADJUST_DISPOSABLES_REMOVAL_CONFIRM_RESP),
                  QStringLiteral("1/0"));
         d().demoMenu(CMD_STAND_BY);
         bool reached = false;

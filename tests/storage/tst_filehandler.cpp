@@ -48,9 +48,9 @@ private slots:
         StderrCapture capture;
         QVERIFY(!FileHandler::write("/nonexistent-folder/x/y.log", "z", true));
         const QString text = capture.text();
-        QVERIFY2(text.contains(QRegularExpression(
-                     "^FS \\d{4}_\\d{2}_\\d{2} \\d{2}:\\d{2}:\\d{2} Cannot open file for write "
-                     "\\(/nonexistent-folder/x/y.log\\)\\. Possible corrupted file system\\.\n")),
+        QVERIFY2(text.contains(
+                     QRegularExpression("^FS \\d{4}_\\d{2}_\\d{2} \\d{2}:\\d{2}:\\d{2} Cannot open file for write "
+                                        "\\(/nonexistent-folder/x/y.log\\)\\. Possible corrupted file system\\.\n")),
                  qPrintable(text));
     }
 
@@ -70,10 +70,14 @@ private slots:
     {
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("root") << "/" << "/log/";
-        QTest::newRow("with slash") << "/tmp/" << "/tmp/log/";
-        QTest::newRow("without slash") << "/tmp" << "/tmp/log/";
-        QTest::newRow("relative") << "run/demo" << "run/demo/log/";
+        QTest::newRow("root") << "/"
+                              << "/log/";
+        QTest::newRow("with slash") << "/tmp/"
+                                    << "/tmp/log/";
+        QTest::newRow("without slash") << "/tmp"
+                                       << "/tmp/log/";
+        QTest::newRow("relative") << "run/demo"
+                                  << "run/demo/log/";
     }
 
     void folderPath()
@@ -90,10 +94,14 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("why");
-        QTest::newRow("missing: made private") << "missing" << "";
-        QTest::newRow("own folder") << "own" << "";
-        QTest::newRow("link to a folder") << "link" << "is a symbolic link: not used";
-        QTest::newRow("another user's folder") << "foreign" << "belongs to another user (uid 65534): not used";
+        QTest::newRow("missing: made private") << "missing"
+                                               << "";
+        QTest::newRow("own folder") << "own"
+                                    << "";
+        QTest::newRow("link to a folder") << "link"
+                                          << "is a symbolic link: not used";
+        QTest::newRow("another user's folder") << "foreign"
+                                               << "belongs to another user (uid 65534): not used";
     }
 
     void logFolderRefusesLinksAndStrangers()
@@ -118,7 +126,8 @@ private slots:
         QCOMPARE(folder.isOpen(), why.isEmpty());
         QCOMPARE(folder.openForAppend("2026_01_01_rararoz.err") >= 0, why.isEmpty());
         QVERIFY(QDir(dir.filePath("elsewhere")).isEmpty());
-        struct stat info {};
+        struct stat info {
+        };
         if (setup == "missing")
             QCOMPARE(::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0u, 0700u);
     }
@@ -138,8 +147,9 @@ private slots:
         LogFolder folder;
         QVERIFY(folder.open(dir.filePath("service/"), false));
         QStringList names;
-        for (const QFileInfo &info : folder.files({"[0-9][0-9][0-9][0-9]_[0-9][0-9]_[0-9][0-9]_rararoz.err",
-                                                   "[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]_*_BootPOST_NoRunning.err"}))
+        for (const QFileInfo &info :
+             folder.files({"[0-9][0-9][0-9][0-9]_[0-9][0-9]_[0-9][0-9]_rararoz.err",
+                           "[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]_*_BootPOST_NoRunning.err"}))
             names << info.fileName();
         QCOMPARE(names, (QStringList{"20260102_101010_BootPOST_NoRunning.err", "2026_01_01_rararoz.err"}));
         // A link is removed as a link; what it points at stays.
@@ -202,7 +212,8 @@ private slots:
         makeFile(dir.filePath("mid.log"), 20, now.addDays(-2));
         makeFile(dir.filePath("new.log"), 10, now.addDays(-1));
         QStringList names;
-        for (const QFileInfo &info : FileHandler::select(FileHandler::find(dir.path(), {"*.log"}), volume, quint8(percent)))
+        for (const QFileInfo &info :
+             FileHandler::select(FileHandler::find(dir.path(), {"*.log"}), volume, quint8(percent)))
             names << info.fileName();
         QCOMPARE(names, expected);
     }

@@ -26,7 +26,8 @@ class TestLogger : public QObject
     // Every line sent so far has been written.
     static void drain()
     {
-        QMetaObject::invokeMethod(&Logger::I(), [] { Logger::I().flush(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &Logger::I(), [] { Logger::I().flush(); }, Qt::BlockingQueuedConnection);
     }
 
     QString read(const QString &relative) const
@@ -73,7 +74,7 @@ private slots:
     {
         const QString events = read("log/2026_03_14_rararoz.log");
         const QString service = read("service/2026_03_14_rararoz.err");
-        QVERIFY2(events.startsWith("TimeStamp,ID,SubSys,Name,1,2,3,") , qPrintable(events));
+        QVERIFY2(events.startsWith("TimeStamp,ID,SubSys,Name,1,2,3,"), qPrintable(events));
         QVERIFY(events.endsWith(",38,39,40\r\n23:59:58.500,    ,UI,test-1\r\n"));
         QVERIFY2(service.startsWith("TimeStamp,Description\r\n"
                                     "23:59:58.500,Storage::Logger Initialized\r\n"
@@ -120,8 +121,9 @@ private slots:
         emit Logger::I().didLog("event after midnight", Logger::eLogAppED, true);
         emit Logger::I().didLog("second line", Logger::eLogDebug, true);
         drain();
-        QCOMPARE(read("service/2026_03_15_rararoz.err"),
-                 QStringLiteral("TimeStamp,Description\r\n00:00:00.500,after midnight\r\n00:00:00.500,second line\r\n"));
+        QCOMPARE(
+            read("service/2026_03_15_rararoz.err"),
+            QStringLiteral("TimeStamp,Description\r\n00:00:00.500,after midnight\r\n00:00:00.500,second line\r\n"));
         const QString events = read("log/2026_03_15_rararoz.log");
         QVERIFY2(events.startsWith("TimeStamp,ID,SubSys,Name,1,"), qPrintable(events));
         QVERIFY(events.endsWith(",40\r\n00:00:00.500,event after midnight\r\n"));

@@ -50,10 +50,18 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("second = dropped") << "key = a=b" << "key" << "a";
-        QTest::newRow("backslash-n") << "text = one\\ntwo" << "text" << "one\ntwo";
-        QTest::newRow("trailing comment") << "word #comment" << "word" << "";
-        QTest::newRow("comment after value") << "k = v # note" << "k" << "v";
+        QTest::newRow("second = dropped") << "key = a=b"
+                                          << "key"
+                                          << "a";
+        QTest::newRow("backslash-n") << "text = one\\ntwo"
+                                     << "text"
+                                     << "one\ntwo";
+        QTest::newRow("trailing comment") << "word #comment"
+                                          << "word"
+                                          << "";
+        QTest::newRow("comment after value") << "k = v # note"
+                                             << "k"
+                                             << "v";
     }
 
     void lineRules()
@@ -102,7 +110,8 @@ private slots:
 
     void errorMessages()
     {
-        QCOMPARE(Settings::errorMessage(12, "Unhandled.conf"), QStringLiteral("The setting file Unhandled.conf doesn't exists."));
+        QCOMPARE(Settings::errorMessage(12, "Unhandled.conf"),
+                 QStringLiteral("The setting file Unhandled.conf doesn't exists."));
         QCOMPARE(Settings::errorMessage(2), QStringLiteral("The settings path is empty."));
         QCOMPARE(Settings::errorMessage(16), QStringLiteral("[unknown]"));
         QCOMPARE(Settings::errorMessage(-1), QStringLiteral("[unknown]"));

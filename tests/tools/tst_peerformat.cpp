@@ -132,20 +132,30 @@ private slots:
         QTest::addColumn<QString>("frame"); // "interface time channel#data", or empty: not a frame
         QTest::newRow("log") << "(1700000000.123456) can0 041#A50C001000008500"
                              << "can0 1700000000123456 041#a50c001000008500";
-        QTest::newRow("log, no data") << "(1.000001) vcan1 7FF#" << "vcan1 1000001 7ff#";
-        QTest::newRow("log, extended") << "(0.5) can0 18DAF110#01" << "can0 500000 18daf110#01";
+        QTest::newRow("log, no data") << "(1.000001) vcan1 7FF#"
+                                      << "vcan1 1000001 7ff#";
+        QTest::newRow("log, extended") << "(0.5) can0 18DAF110#01"
+                                       << "can0 500000 18daf110#01";
         QTest::newRow("screen") << "  can0  041   [8]  A5 0C 00 10 00 00 85 00"
                                 << "can0 -1 041#a50c001000008500";
         QTest::newRow("screen, absolute time") << " (1700000000.123456)  can1  100   [2]  A5 FF"
                                                << "can1 1700000000123456 100#a5ff";
-        QTest::newRow("screen, text") << "  can0  001   [3]  41 42 43   'ABC'" << "can0 -1 001#414243";
-        QTest::newRow("screen, length differs") << "  can0  041   [8]  A5 0C" << "";
-        QTest::newRow("log, nine bytes") << "(1.0) can0 041#A50C00100000850011" << "";
-        QTest::newRow("log, odd digits") << "(1.0) can0 041#A50" << "";
-        QTest::newRow("four-digit identifier") << "(1.0) can0 0041#A5" << "";
-        QTest::newRow("CAN FD") << "(1.0) can0 041##1A5" << "";
-        QTest::newRow("time beyond microseconds in 64 bits") << "(12345678901234567.0) can0 041#A5" << "";
-        QTest::newRow("text") << "Monitoring can0 (virtualcan)" << "";
+        QTest::newRow("screen, text") << "  can0  001   [3]  41 42 43   'ABC'"
+                                      << "can0 -1 001#414243";
+        QTest::newRow("screen, length differs") << "  can0  041   [8]  A5 0C"
+                                                << "";
+        QTest::newRow("log, nine bytes") << "(1.0) can0 041#A50C00100000850011"
+                                         << "";
+        QTest::newRow("log, odd digits") << "(1.0) can0 041#A50"
+                                         << "";
+        QTest::newRow("four-digit identifier") << "(1.0) can0 0041#A5"
+                                               << "";
+        QTest::newRow("CAN FD") << "(1.0) can0 041##1A5"
+                                << "";
+        QTest::newRow("time beyond microseconds in 64 bits") << "(12345678901234567.0) can0 041#A5"
+                                                             << "";
+        QTest::newRow("text") << "Monitoring can0 (virtualcan)"
+                              << "";
     }
 
     void candumpLines()
@@ -267,8 +277,8 @@ private slots:
         QTest::newRow("bad timeout") << QStringList{"send", "x", "--timeout", "0"} << "--timeout needs a positive";
         QTest::newRow("raw for send") << QStringList{"send", "x", "--raw"} << "--raw is for monitor";
         QTest::newRow("only for run") << QStringList{"run", "x", "--only", "y"} << "--only is for monitor and decode";
-        QTest::newRow("junit for decode") << QStringList{"decode", "--junit", "r.xml"}
-                                          << "--junit is for walkthrough and run";
+        QTest::newRow("junit for decode")
+            << QStringList{"decode", "--junit", "r.xml"} << "--junit is for walkthrough and run";
         QTest::newRow("run without file") << QStringList{"run"} << "run needs at least one file";
         QTest::newRow("check without file") << QStringList{"check"} << "check needs at least one file";
         QTest::newRow("plot without image") << QStringList{"plot", "t.log"} << "plot needs the image to write";
@@ -288,13 +298,33 @@ private slots:
     void helpDocumentsEveryCommandAndOption()
     {
         const QString help = PeerOptions::usage();
-        for (const char *text :
-             {"monitor", "send <name-or-id>", "walkthrough", "run <file>...", "check <file>...", "decode [<file>...]",
-              "plot [<file>...] -o <image>", "--can-plugin <plugin>", "-A, --interface <name>", "--definitions <file>",
-              "--settings-path <folder>", "--only <list>", "--except <list>", "--raw", "--duration <seconds>",
-              "--timeout <ms>", "--join-timeout <seconds>", "--keep-going", "--junit <file>", "-o, --output <file>",
-              "--help", "--version", "Exit status", "rararoz-peer run ", "rararoz-peer check ", "rararoz-peer decode",
-              "rararoz-peer plot "})
+        for (const char *text : {"monitor",
+                                 "send <name-or-id>",
+                                 "walkthrough",
+                                 "run <file>...",
+                                 "check <file>...",
+                                 "decode [<file>...]",
+                                 "plot [<file>...] -o <image>",
+                                 "--can-plugin <plugin>",
+                                 "-A, --interface <name>",
+                                 "--definitions <file>",
+                                 "--settings-path <folder>",
+                                 "--only <list>",
+                                 "--except <list>",
+                                 "--raw",
+                                 "--duration <seconds>",
+                                 "--timeout <ms>",
+                                 "--join-timeout <seconds>",
+                                 "--keep-going",
+                                 "--junit <file>",
+                                 "-o, --output <file>",
+                                 "--help",
+                                 "--version",
+                                 "Exit status",
+                                 "rararoz-peer run ",
+                                 "rararoz-peer check ",
+                                 "rararoz-peer decode",
+                                 "rararoz-peer plot "})
             QVERIFY2(help.contains(QLatin1String(text)), text);
     }
 };

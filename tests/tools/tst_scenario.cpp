@@ -69,9 +69,9 @@ private slots:
                                   "  await ID_TD_OP_MODE_DATA mode=4 subMode!=7 within 2.5s\n"
                                << "Initiate@2: send ID_INITIATE_TREATMENT 1|; await ID_TD_OP_MODE_DATA |mode=4 "
                                   "subMode!=7 2500ms";
-        QTest::newRow("one-line steps")
-            << "wait 500ms\ndemo stop\n\nshow 1200 mode subMode\n"
-            << "wait 500ms@1: wait  | 500ms\ndemo stop@2: demo  stop|\nshow 1200 mode subMode@4: show 1200 mode subMode|";
+        QTest::newRow("one-line steps") << "wait 500ms\ndemo stop\n\nshow 1200 mode subMode\n"
+                                        << "wait 500ms@1: wait  | 500ms\ndemo stop@2: demo  stop|\nshow 1200 mode "
+                                           "subMode@4: show 1200 mode subMode|";
         QTest::newRow("reply and continuation")
             << "step V\n\tsend 7600 \\\n  durationMin=240\n\treply accepted=1 rejectReason>=0 as d\n"
                "\tsend 7800 ${d.durationMin} ${d.heparinDurationMin} ${d.ufRateLHR:.2}\n"
@@ -100,7 +100,8 @@ private slots:
                                         << "t.scenario:2: unknown action 'sned' (step, send, reply, await, wait, "
                                            "demo, show)\nt.scenario:1: the step has no actions (indent them under "
                                            "its step line)";
-        QTest::newRow("no title") << "step\n  wait 1s" << "t.scenario:1: a step needs a title";
+        QTest::newRow("no title") << "step\n  wait 1s"
+                                  << "t.scenario:1: a step needs a title";
         QTest::newRow("indented outside a step") << "  wait 1s"
                                                  << "t.scenario:1: an indented action belongs under a step line";
         QTest::newRow("reply without send") << "step A\n  wait 1s\n  reply accepted=1"
@@ -131,7 +132,8 @@ private slots:
                                       << "t.scenario:1: 'mode' is no condition (field=value, field>=value, ...)";
         QTest::newRow("bad time") << "await ID_TD_OP_MODE_DATA within 5"
                                   << "t.scenario:1: '5' is no time (500ms, 5s, 2min)";
-        QTest::newRow("wait without time") << "wait" << "t.scenario:1: wait takes one time (500ms, 5s, 2min)";
+        QTest::newRow("wait without time") << "wait"
+                                           << "t.scenario:1: wait takes one time (500ms, 5s, 2min)";
         QTest::newRow("unknown demo command") << "demo dialysis"
                                               << "t.scenario:1: unknown demo-menu command 'dialysis' (standby, "
                                                  "pre-treatment, blood-prime, treatment, rinseback, recirculation, "
@@ -145,7 +147,8 @@ private slots:
                                                 "(${name.field} or ${name.field:.2})";
         QTest::newRow("show without fields") << "show ID_TD_OP_MODE_DATA"
                                              << "t.scenario:1: show needs the fields to note";
-        QTest::newRow("nothing") << "# only a comment\n" << "t.scenario:1: the scenario has no steps";
+        QTest::newRow("nothing") << "# only a comment\n"
+                                 << "t.scenario:1: the scenario has no steps";
     }
 
     void problems()
@@ -184,10 +187,13 @@ private slots:
         QTest::addColumn<QString>("expected");
         const quint16 mode = Can::ID_TD_OP_MODE_DATA;
         const quint16 setPoints = Can::ID_TD_TREATMENT_SET_POINTS;
-        QTest::newRow("equal") << mode << QByteArray("0400000000000000") << "mode=4" << true << "mode=4 (pre-treatment)";
-        QTest::newRow("not equal") << mode << QByteArray("0400000000000000") << "mode!=4" << false << "mode!=4 (pre-treatment)";
+        QTest::newRow("equal") << mode << QByteArray("0400000000000000") << "mode=4" << true
+                               << "mode=4 (pre-treatment)";
+        QTest::newRow("not equal") << mode << QByteArray("0400000000000000") << "mode!=4" << false
+                                   << "mode!=4 (pre-treatment)";
         QTest::newRow("signed") << mode << QByteArray("ffffffff00000000") << "mode<0" << true << "mode<0";
-        QTest::newRow("hexadecimal") << mode << QByteArray("0300000010000000") << "subMode=0x10" << true << "subMode=16";
+        QTest::newRow("hexadecimal") << mode << QByteArray("0300000010000000") << "subMode=0x10" << true
+                                     << "subMode=16";
         // 450, 500, 36.5 and 36.6 as F32: the float of the expected value counts.
         QTest::newRow("float") << setPoints << QByteArray("c2010000f401000000001242") << "dialysateTemperatureC=36.5"
                                << true << "dialysateTemperatureC=36.5";
@@ -196,11 +202,12 @@ private slots:
         QTest::newRow("bounds") << setPoints << QByteArray("c2010000f401000000001242")
                                 << "bloodFlowMLPM>=450 dialysateFlowMLPM<=500 dialysateFlowMLPM>499" << true
                                 << "bloodFlowMLPM>=450 dialysateFlowMLPM<=500 dialysateFlowMLPM>499";
-        QTest::newRow("every other field") << quint16(Can::ID_TD_RESP_INITIATE_TREATMENT) << QByteArray("0100000000000000")
-                                           << "accepted=1 *=0" << true << "accepted=1 all others=0";
-        QTest::newRow("every other field fails") << quint16(Can::ID_TD_RESP_INITIATE_TREATMENT)
-                                                 << QByteArray("0100000004000000") << "accepted=1 *=0" << false
-                                                 << "accepted=1 all others=0";
+        QTest::newRow("every other field")
+            << quint16(Can::ID_TD_RESP_INITIATE_TREATMENT) << QByteArray("0100000000000000") << "accepted=1 *=0" << true
+            << "accepted=1 all others=0";
+        QTest::newRow("every other field fails")
+            << quint16(Can::ID_TD_RESP_INITIATE_TREATMENT) << QByteArray("0100000004000000") << "accepted=1 *=0"
+            << false << "accepted=1 all others=0";
         QTest::newRow("payload too short") << mode << QByteArray("03000000") << "subMode=0" << false << "subMode=0";
     }
 
@@ -228,15 +235,21 @@ private slots:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("resolved");
-        QTest::newRow("integer") << "${d.durationMin}" << "240";
-        QTest::newRow("field=") << "heparinDurationMin=${d.heparinDurationMin}" << "heparinDurationMin=180";
+        QTest::newRow("integer") << "${d.durationMin}"
+                                 << "240";
+        QTest::newRow("field=") << "heparinDurationMin=${d.heparinDurationMin}"
+                                << "heparinDurationMin=180";
         // 0.4999 L/h as the service may compute it, and as the UI shows it.
-        QTest::newRow("float") << "${d.ufRateLHR}" << "0.4999";
-        QTest::newRow("two decimals") << "${d.ufRateLHR:.2}" << "0.50";
-        QTest::newRow("unknown name") << "${e.durationMin}" << "error: ${e.durationMin} has no value: nothing was "
-                                                              "kept as 'e' with that field";
-        QTest::newRow("unknown field") << "${d.rate}" << "error: ${d.rate} has no value: nothing was kept as 'd' "
-                                                         "with that field";
+        QTest::newRow("float") << "${d.ufRateLHR}"
+                               << "0.4999";
+        QTest::newRow("two decimals") << "${d.ufRateLHR:.2}"
+                                      << "0.50";
+        QTest::newRow("unknown name") << "${e.durationMin}"
+                                      << "error: ${e.durationMin} has no value: nothing was "
+                                         "kept as 'e' with that field";
+        QTest::newRow("unknown field") << "${d.rate}"
+                                       << "error: ${d.rate} has no value: nothing was kept as 'd' "
+                                          "with that field";
     }
 
     void keptValues()
@@ -259,9 +272,14 @@ private slots:
         result.name = QStringLiteral("/x/alarms.scenario");
         result.ms = 2500;
         result.steps = {{QStringLiteral("Join"), 0, StepResult::Passed, 1200, QStringLiteral("ack 1"), {}, {}, {}},
-                        {QStringLiteral("Initiate <it>"), 4, StepResult::Failed, 1300, {},
+                        {QStringLiteral("Initiate <it>"),
+                         4,
+                         StepResult::Failed,
+                         1300,
+                         {},
                          QStringLiteral("unexpected ID_TD_RESP_INITIATE_TREATMENT accepted=0 rejectReason=4"),
-                         QStringLiteral("accepted=1 rejectReason=0"), QStringLiteral("accepted=0 rejectReason=4")},
+                         QStringLiteral("accepted=1 rejectReason=0"),
+                         QStringLiteral("accepted=0 rejectReason=4")},
                         {QStringLiteral("Every check-in acknowledged"), 0, StepResult::Skipped, 0, {}, {}, {}, {}}};
         QXmlStreamReader xml(JUnitReport::xml({result}));
         QStringList seen;

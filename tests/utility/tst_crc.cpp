@@ -46,8 +46,7 @@ void TestCrc::knownVectors_data()
     // acknowledgement with sequence 5.
     QTest::newRow("check-in header") << QByteArray::fromHex("0c00100000") << 0x85;
     QTest::newRow("ack header") << QByteArray::fromHex("0500ffff00") << 0x06;
-    QTest::newRow("treatment state")
-        << QByteArray::fromHex("02003c000c010000000200000003000000") << 0xA4;
+    QTest::newRow("treatment state") << QByteArray::fromHex("02003c000c010000000200000003000000") << 0xA4;
 }
 
 void TestCrc::knownVectors()

@@ -95,7 +95,10 @@ void TestTypes::readsFloat()
 void TestTypes::readsFieldsWithOneRunningIndex()
 {
     // U08, S16, F32, U32 packed back to back, as a payload is read field by field.
-    const QByteArray payload = QByteArray::fromHex("07" "fdff" "0000c03f" "0a000000");
+    const QByteArray payload = QByteArray::fromHex("07"
+                                                   "fdff"
+                                                   "0000c03f"
+                                                   "0a000000");
     int index = 0;
     Types::U08 a{};
     Types::S16 b{};
@@ -145,9 +148,8 @@ void TestTypes::failureNamesTheField()
     int index = 1;
     Types::S16 value{};
     QVERIFY(!Types::getValue(QByteArray::fromHex("ab"), index, value, QStringLiteral("param")));
-    QCOMPARE(spy.contents(),
-             QStringList(QStringLiteral("Not enough data from position 1 to the length of 2 to get "
-                                        "data of type 'Types::S16' in buffer AB for value param")));
+    QCOMPARE(spy.contents(), QStringList(QStringLiteral("Not enough data from position 1 to the length of 2 to get "
+                                                        "data of type 'Types::S16' in buffer AB for value param")));
 }
 
 void TestTypes::failureNamesEachType()
@@ -176,11 +178,10 @@ void TestTypes::failureNamesEachType()
     const char *names[] = {"U08", "S08", "U16", "S16", "U32", "S32", "F32"};
     const int sizes[] = {1, 1, 2, 2, 4, 4, 4};
     for (int i = 0; i < 7; ++i) {
-        QCOMPARE(lines.at(i),
-                 QStringLiteral("Not enough data from position 0 to the length of %1 to get data "
-                                "of type 'Types::%2' in buffer  ")
-                     .arg(sizes[i])
-                     .arg(QLatin1String(names[i])));
+        QCOMPARE(lines.at(i), QStringLiteral("Not enough data from position 0 to the length of %1 to get data "
+                                             "of type 'Types::%2' in buffer  ")
+                                  .arg(sizes[i])
+                                  .arg(QLatin1String(names[i])));
     }
 }
 

@@ -12,8 +12,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"standby", 0},   {"pre-treatment", 1}, {"blood-prime", 2},   {"treatment", 3},      {"rinseback", 4},
-    {"recirculation", 5}, {"stop", 6},      {"treatment-end", 7}, {"post-treatment", 8},
+    {"standby", 0},       {"pre-treatment", 1}, {"blood-prime", 2},   {"treatment", 3},      {"rinseback", 4},
+    {"recirculation", 5}, {"stop", 6},          {"treatment-end", 7}, {"post-treatment", 8},
 };
 constexpr int kStandby = 0;
 constexpr int kStop = 6;

@@ -15,7 +15,8 @@ QString seconds(qint64 ms)
 void writeCase(QXmlStreamWriter &xml, const QString &suite, const StepResult &step, int number)
 {
     xml.writeStartElement(QStringLiteral("testcase"));
-    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("%1 %2").arg(number, 2, 10, QLatin1Char('0')).arg(step.title));
+    xml.writeAttribute(QStringLiteral("name"),
+                       QStringLiteral("%1 %2").arg(number, 2, 10, QLatin1Char('0')).arg(step.title));
     xml.writeAttribute(QStringLiteral("classname"), suite);
     xml.writeAttribute(QStringLiteral("time"), seconds(step.ms));
     if (step.line > 0)

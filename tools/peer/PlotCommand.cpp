@@ -29,12 +29,12 @@ int PlotCommand::run()
     const int changes = qMax(0, trace.stages().size() - 1);
     const QString inputs =
         _options.arguments.isEmpty() ? QStringLiteral("standard input") : _options.arguments.join(QStringLiteral(", "));
-    const QString title = QStringLiteral("%1: %2 s from %3, %4 state changes")
-                              .arg(inputs)
-                              .arg(trace.lengthS(), 0, 'f', 1)
-                              .arg(QDateTime::fromMSecsSinceEpoch(trace.startUs() / 1000)
-                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                              .arg(changes);
+    const QString title =
+        QStringLiteral("%1: %2 s from %3, %4 state changes")
+            .arg(inputs)
+            .arg(trace.lengthS(), 0, 'f', 1)
+            .arg(QDateTime::fromMSecsSinceEpoch(trace.startUs() / 1000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+            .arg(changes);
     if (!TreatmentPlot::write(trace, title, _options.output, error)) {
         Console::err(QStringLiteral("rararoz-peer: ") + error);
         return eExit_Failed;

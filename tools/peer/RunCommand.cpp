@@ -21,9 +21,10 @@ int RunCommand::run()
     if (isWalkthrough) {
         const QString demo = ConfigLocations::find(demoScenario(), _options.settingsPath);
         if (demo.isEmpty()) {
-            Console::err(QStringLiteral("rararoz-peer: no demo scenario found (looked for %1)")
-                             .arg(ConfigLocations::candidates(demoScenario(), _options.settingsPath)
-                                      .join(QStringLiteral(", "))));
+            Console::err(
+                QStringLiteral("rararoz-peer: no demo scenario found (looked for %1)")
+                    .arg(
+                        ConfigLocations::candidates(demoScenario(), _options.settingsPath).join(QStringLiteral(", "))));
             return eExit_Usage;
         }
         files = QStringList{demo};
@@ -58,9 +59,9 @@ int RunCommand::run()
     int status = eExit_Ok;
     for (const Scenario &scenario : scenarios) {
         ScenarioResult result;
-        const int code = runner.run(scenario, isWalkthrough ? QStringLiteral("Walkthrough")
-                                                             : QStringLiteral("Scenario ") + scenario.fileName,
-                                    result);
+        const int code = runner.run(
+            scenario, isWalkthrough ? QStringLiteral("Walkthrough") : QStringLiteral("Scenario ") + scenario.fileName,
+            result);
         results << result;
         if (code != eExit_Ok)
             status = code;

@@ -19,13 +19,13 @@ struct ScenarioAction {
 
     Kind kind = Send;
     int line = 0;
-    QString message;            // Send, Await, Show
-    QStringList values;         // Send: its values; Show: the fields; Demo: the command's name
+    QString message;             // Send, Await, Show
+    QStringList values;          // Send: its values; Show: the fields; Demo: the command's name
     QList<ScenarioCheck> checks; // Send: the response's; Await: the message's
-    bool hasReply = false;      // Send: the checks were given (a reply line)
+    bool hasReply = false;       // Send: the checks were given (a reply line)
     int replyLine = 0;
-    int timeMs = 0;       // Wait: how long; Await: the limit, 0 for the default
-    QString bindAs;       // the name the answer is kept under for later values
+    int timeMs = 0; // Wait: how long; Await: the limit, 0 for the default
+    QString bindAs; // the name the answer is kept under for later values
 };
 
 struct ScenarioStep {

@@ -156,8 +156,8 @@ void ScenarioChecker::checkReferences(const QString &value, int line)
     for (const ScenarioBindings::Reference &reference : references) {
         const MessageDefinition *kept = _kept.value(reference.name);
         if (!kept)
-            problem(line, QStringLiteral("%1: nothing is kept as '%2' before this line")
-                              .arg(reference.text, reference.name));
+            problem(line,
+                    QStringLiteral("%1: nothing is kept as '%2' before this line").arg(reference.text, reference.name));
         else
             checkField(*kept, reference.field, line);
     }

@@ -171,8 +171,9 @@ int ScenarioParser::timeMs(const QString &text)
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch())
         return -1;
-    const double scale = match.captured(2) == QLatin1String("ms") ? 1 : match.captured(2) == QLatin1String("s") ? 1000
-                                                                                                               : 60000;
+    const double scale = match.captured(2) == QLatin1String("ms")  ? 1
+                         : match.captured(2) == QLatin1String("s") ? 1000
+                                                                   : 60000;
     const double ms = match.captured(1).toDouble() * scale;
     return ms < 1 || ms > 24 * 3600 * 1000.0 ? -1 : int(ms);
 }

@@ -41,7 +41,8 @@ ScenarioRunner::ScenarioRunner(PeerSession &session, const MessageDefinitions &d
 QList<ScenarioRunner::Step> ScenarioRunner::steps(const Scenario &scenario)
 {
     QList<Step> list;
-    list.append({QStringLiteral("Join the bus: check in until the service acknowledges"), 0, [this] { return joinBus(); }});
+    list.append(
+        {QStringLiteral("Join the bus: check in until the service acknowledges"), 0, [this] { return joinBus(); }});
     for (const ScenarioStep &step : scenario.steps) {
         list.append({step.title, step.line, [this, &step] {
                          for (const ScenarioAction &action : step.actions)
@@ -64,7 +65,8 @@ int ScenarioRunner::run(const Scenario &scenario, const QString &label, Scenario
     for (const Step &step : list)
         result.steps.append({step.title, step.line, StepResult::Skipped, 0, {}, {}, {}, {}});
 
-    Console::out(QStringLiteral("%1 on %2 (%3): %4 steps").arg(label, _options.interface, _options.plugin).arg(list.size()));
+    Console::out(
+        QStringLiteral("%1 on %2 (%3): %4 steps").arg(label, _options.interface, _options.plugin).arg(list.size()));
     QElapsedTimer total;
     total.start();
     const auto finish = [&](int status) {
@@ -185,23 +187,24 @@ bool ScenarioRunner::checkInsAnswered()
     // The last check-in may still be on its way.
     const int unanswered = _session.checkInsUnanswered(_options.timeoutMs);
     note(QStringLiteral("%1 check-ins since joining, %2 unanswered").arg(_session.checkInsSent()).arg(unanswered));
-    return unanswered == 0 || fail(QStringLiteral("check-ins went unacknowledged"),
-                                   QStringLiteral("0 unanswered check-ins"),
-                                   QStringLiteral("%1 unanswered").arg(unanswered));
+    return unanswered == 0 ||
+           fail(QStringLiteral("check-ins went unacknowledged"), QStringLiteral("0 unanswered check-ins"),
+                QStringLiteral("%1 unanswered").arg(unanswered));
 }
 
-bool ScenarioRunner::answerChecks(const ScenarioAction &action, const MessageDefinition &answer,
-                                  ScenarioChecks &checks)
+bool ScenarioRunner::answerChecks(const ScenarioAction &action, const MessageDefinition &answer, ScenarioChecks &checks)
 {
     // Without a reply line a response must say that the request was taken.
-    static const QList<ScenarioCheck> accepted = {{QStringLiteral("accepted"), ScenarioCheck::Equal, QStringLiteral("1")},
-                                                  {QStringLiteral("rejectReason"), ScenarioCheck::Equal,
-                                                   QStringLiteral("0")}};
+    static const QList<ScenarioCheck> accepted = {
+        {QStringLiteral("accepted"), ScenarioCheck::Equal, QStringLiteral("1")},
+        {QStringLiteral("rejectReason"), ScenarioCheck::Equal, QStringLiteral("0")}};
     const bool saysAccepted =
         answer.fieldIndex(QStringLiteral("accepted")) >= 0 && answer.fieldIndex(QStringLiteral("rejectReason")) >= 0;
     QString error;
-    if (!checks.set(action.hasReply ? action.checks : saysAccepted ? accepted : QList<ScenarioCheck>(), _bindings,
-                    error))
+    if (!checks.set(action.hasReply ? action.checks
+                    : saysAccepted  ? accepted
+                                    : QList<ScenarioCheck>(),
+                    _bindings, error))
         return fail(error);
     return true;
 }
@@ -354,8 +357,9 @@ int ScenarioRunner::lastMode()
     // Right after joining none may have come yet; Standby says so every second.
     if (at < 0)
         at = _session.waitForMessage(0, isMode, kModeAnnouncedWithinMs);
-    return at < 0 ? -1
-                  : PayloadCodec::decode(*modes, _session.history().at(at).payload).value(QStringLiteral("mode")).toInt();
+    return at < 0
+               ? -1
+               : PayloadCodec::decode(*modes, _session.history().at(at).payload).value(QStringLiteral("mode")).toInt();
 }
 
 bool ScenarioRunner::show(const ScenarioAction &action)

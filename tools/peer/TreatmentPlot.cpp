@@ -44,22 +44,27 @@ struct Panel {
 const QVector<Panel> &panels()
 {
     static const QVector<Panel> list = {
-        {"Arterial pressure", "mmHg",
+        {"Arterial pressure",
+         "mmHg",
          {{"ID_TD_PRESSURE_DATA", "arterialMMHG", "arterial", Kind::Measured, 0xc0392b},
           {"ID_TD_PRESSURE_DATA", "arterialMinMMHG", "lower limit", Kind::Limit, 0x7f8c8d},
           {"ID_TD_PRESSURE_DATA", "arterialMaxMMHG", "upper limit", Kind::Limit, 0x34495e}}},
-        {"Venous pressure", "mmHg",
+        {"Venous pressure",
+         "mmHg",
          {{"ID_TD_PRESSURE_DATA", "venousMMHG", "venous", Kind::Measured, 0x2962ff},
           {"ID_TD_PRESSURE_DATA", "venousMinMMHG", "lower limit", Kind::Limit, 0x7f8c8d},
           {"ID_TD_PRESSURE_DATA", "venousMaxMMHG", "upper limit", Kind::Limit, 0x34495e}}},
-        {"Transmembrane pressure (TMP)", "mmHg",
+        {"Transmembrane pressure (TMP)",
+         "mmHg",
          {{"ID_TD_PRESSURE_DATA", "tmpMMHG", "TMP", Kind::Measured, 0x8e44ad},
           {"ID_TD_PRESSURE_DATA", "tmpMinMMHG", "lower limit", Kind::Limit, 0x7f8c8d},
           {"ID_TD_PRESSURE_DATA", "tmpMaxMMHG", "upper limit", Kind::Limit, 0x34495e}}},
-        {"Flows", "mL/min",
+        {"Flows",
+         "mL/min",
          {{"ID_TD_TREATMENT_SET_POINTS", "bloodFlowMLPM", "blood", Kind::Held, 0xc0392b},
           {"ID_TD_TREATMENT_SET_POINTS", "dialysateFlowMLPM", "dialysate", Kind::Held, 0x16a085}}},
-        {"Ultrafiltration", "L",
+        {"Ultrafiltration",
+         "L",
          {{"ID_TD_ULTRAFILTRATION_DATA", "ufRemovedL", "removed", Kind::Measured, 0xd68910},
           {"ID_TD_ULTRAFILTRATION_DATA", "ufVolumeL", "target", Kind::Held, 0x34495e}}},
     };
@@ -122,8 +127,8 @@ QValueAxis *timeAxis(double lengthS, bool titled)
     return axis;
 }
 
-QLineSeries *addLine(QChart &chart, const QString &name, const QVector<QPointF> &points, QPen pen,
-                     QAbstractAxis *x, QAbstractAxis *y)
+QLineSeries *addLine(QChart &chart, const QString &name, const QVector<QPointF> &points, QPen pen, QAbstractAxis *x,
+                     QAbstractAxis *y)
 {
     auto *series = new QLineSeries;
     series->setName(name);
@@ -199,8 +204,7 @@ void drawPanel(QGraphicsScene &scene, const Panel &panel, const TreatmentTrace &
 
     double low = qInf(), high = -qInf();
     for (const Line &line : panel.lines) {
-        QVector<QPointF> points =
-            trace.series({QString::fromLatin1(line.message), QString::fromLatin1(line.field)});
+        QVector<QPointF> points = trace.series({QString::fromLatin1(line.message), QString::fromLatin1(line.field)});
         if (line.kind != Kind::Measured)
             points = stepped(points, trace.lengthS());
         for (const QPointF &point : points) {
@@ -239,8 +243,8 @@ void drawStages(QGraphicsScene &scene, const TreatmentTrace &trace, int top)
     y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
-    addLine(*chart, QStringLiteral("state"), stepped(trace.stages(), trace.lengthS()),
-            QPen(QColor(0x2c3e50), 2.5), x, y);
+    addLine(*chart, QStringLiteral("state"), stepped(trace.stages(), trace.lengthS()), QPen(QColor(0x2c3e50), 2.5), x,
+            y);
     markChanges(*chart, trace.stages(), -0.5, names.size() - 0.5, x, y, true);
     placeLegend(*chart);
 }

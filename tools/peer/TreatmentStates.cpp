@@ -15,9 +15,9 @@ const QHash<int, QString> &modeNames()
 
 const QStringList &txStateNames()
 {
-    static const QStringList names = {QStringLiteral("start"),     QStringLiteral("blood prime"),
-                                      QStringLiteral("dialysis"),  QStringLiteral("paused"),
-                                      QStringLiteral("rinseback"), QStringLiteral("recirculation"),
+    static const QStringList names = {QStringLiteral("start"),        QStringLiteral("blood prime"),
+                                      QStringLiteral("dialysis"),     QStringLiteral("paused"),
+                                      QStringLiteral("rinseback"),    QStringLiteral("recirculation"),
                                       QStringLiteral("treatment end")};
     return names;
 }

@@ -18,7 +18,8 @@ bool TreatmentTrace::find(const MessageDefinitions &definitions, const Quantity 
     }
     source.field = source.definition->fieldIndex(quantity.field);
     if (source.field < 0) {
-        error = QStringLiteral("%1 has no field '%2' in %3").arg(quantity.message, quantity.field, definitions.fileName());
+        error =
+            QStringLiteral("%1 has no field '%2' in %3").arg(quantity.message, quantity.field, definitions.fileName());
         return false;
     }
     return true;
@@ -29,8 +30,7 @@ bool TreatmentTrace::watch(const MessageDefinitions &definitions, const QList<Qu
     _sources.clear();
     _watched.clear();
     if (!find(definitions, {QStringLiteral("ID_TD_OP_MODE_DATA"), QStringLiteral("mode")}, _mode, error) ||
-        !find(definitions, {QStringLiteral("ID_TD_TREATMENT_STATE_DATA"), QStringLiteral("txState")}, _txState,
-              error))
+        !find(definitions, {QStringLiteral("ID_TD_TREATMENT_STATE_DATA"), QStringLiteral("txState")}, _txState, error))
         return false;
     for (const Quantity &quantity : quantities) {
         Source source;

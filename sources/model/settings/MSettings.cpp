@@ -26,7 +26,8 @@ QVariant MSettings::valueUnlocked(const QString &category, const QString &group,
     return {};
 }
 
-void MSettings::add(const QString &category, const QString &group, const QString &key, const QVariant &value, bool duplicate)
+void MSettings::add(const QString &category, const QString &group, const QString &key, const QVariant &value,
+                    bool duplicate)
 {
     QMutexLocker locker(&_mutex);
     QList<KeyValue> &list = _settings[category][group];
@@ -91,20 +92,24 @@ QString MSettings::key(const QString &category, const QString &group, int index)
 QString MSettings::systemLocale()
 {
     QMutexLocker locker(&_mutex);
-    return valueUnlocked(QStringLiteral("settings/locale"), QStringLiteral("Localization"), QStringLiteral("Locale")).toString();
+    return valueUnlocked(QStringLiteral("settings/locale"), QStringLiteral("Localization"), QStringLiteral("Locale"))
+        .toString();
 }
 
 QString MSettings::systemLanguage()
 {
     QMutexLocker locker(&_mutex);
-    return valueUnlocked(QStringLiteral("settings/locale"), QStringLiteral("Localization"), QStringLiteral("Language")).toString();
+    return valueUnlocked(QStringLiteral("settings/locale"), QStringLiteral("Localization"), QStringLiteral("Language"))
+        .toString();
 }
 
 QString MSettings::datetimeFormat()
 {
     QMutexLocker locker(&_mutex);
-    const QVariant date = valueUnlocked(QStringLiteral("Settings/System"), QStringLiteral("Date"), QStringLiteral("Format"));
-    const QVariant time = valueUnlocked(QStringLiteral("Settings/System"), QStringLiteral("Time"), QStringLiteral("Format"));
+    const QVariant date =
+        valueUnlocked(QStringLiteral("Settings/System"), QStringLiteral("Date"), QStringLiteral("Format"));
+    const QVariant time =
+        valueUnlocked(QStringLiteral("Settings/System"), QStringLiteral("Time"), QStringLiteral("Format"));
     if (date.isValid() && time.isValid()) {
         _dateFormat = date.toString();
         _timeFormat = time.toString();
