@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build demo test test-asan build-arm64 test-arm64 package bench clean
+.PHONY: all deps build demo test test-asan build-arm64 test-arm64 package bench format format-check clean
 ARM64_BUILD ?= build-arm64
 
 all: build
@@ -47,6 +47,14 @@ package: build build-arm64
 
 bench: build
 	@./scripts/bench $(BUILD)
+
+# Every C++ file git knows in the style of .clang-format; CI checks it.
+SOURCES_TO_FORMAT = git ls-files '*.cpp' '*.h'
+format: deps
+	$(SOURCES_TO_FORMAT) | xargs clang-format -i
+
+format-check: deps
+	$(SOURCES_TO_FORMAT) | xargs clang-format --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(ARM64_BUILD)
