@@ -4,8 +4,10 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build demo test test-asan build-arm64 test-arm64 package bench clean
+.PHONY: all deps build demo test test-asan build-arm64 test-arm64 package bench soak clean
 ARM64_BUILD ?= build-arm64
+SOAK_TICKS ?= 6000000
+SOAK_SEED ?= 1
 
 all: build
 
@@ -47,6 +49,11 @@ package: build build-arm64
 
 bench: build
 	@./scripts/bench $(BUILD)
+
+# The whole service in simulated time: SOAK_TICKS ticks of 100 ms (default a
+# week) with a seeded random UI; a failure prints the seed and tick.
+soak: build
+	$(BUILD)/tests/soak/rararoz-soak --ticks $(SOAK_TICKS) --seed $(SOAK_SEED)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(ARM64_BUILD)

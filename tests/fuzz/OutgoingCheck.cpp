@@ -17,8 +17,14 @@ QString OutgoingCheck::messageProblem(const QVariantList &actions) const
 {
     if (actions.size() < 2)
         return QStringLiteral("%1 elements, no identifier and channel").arg(actions.size());
-    const int id = actions.at(0).toInt();
-    const int channel = actions.at(1).toInt();
+    QByteArray payload;
+    for (int i = 2; i < actions.size(); ++i)
+        payload.append(Format::fromVariant(actions.at(i)));
+    return payloadProblem(actions.at(0).toInt(), actions.at(1).toInt(), payload);
+}
+
+QString OutgoingCheck::payloadProblem(int id, int channel, const QByteArray &payload) const
+{
     if (!QMetaEnum::fromType<Can::Message_ID_Enum>().valueToKey(id))
         return QStringLiteral("identifier %1 is not of the vocabulary").arg(id, 0, 16);
     if (!QMetaEnum::fromType<Can::Can_Id>().valueToKey(channel))
@@ -27,9 +33,6 @@ QString OutgoingCheck::messageProblem(const QVariantList &actions) const
     if (!definition)
         return QStringLiteral("identifier %1 has no definition").arg(id, 0, 16);
 
-    QByteArray payload;
-    for (int i = 2; i < actions.size(); ++i)
-        payload.append(Format::fromVariant(actions.at(i)));
     const QString what = QStringLiteral("%1 (%2): ").arg(definition->name).arg(id, 0, 16);
     if (payload.size() != definition->payloadSize())
         return what + QStringLiteral("%1 payload bytes, the definition has %2")

@@ -19,6 +19,8 @@ public:
     // and channel of the vocabulary, the payload as long as the definition's
     // type list, every field decoding, and no NaN or infinity in an F32.
     QString messageProblem(const QVariantList &actions) const;
+    // The same for a message as it arrives: identifier, channel and payload.
+    QString payloadProblem(int id, int channel, const QByteArray &payload) const;
 
     // The frames of one message as they leave: 8 bytes each, reassembling
     // into exactly one message with a good CRC. message receives it.

@@ -77,8 +77,10 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     dispatcher.init();
     dispatcher.onSettingsDone();
     // Acknowledgements stay here instead of filling the transmit queue, and
-    // frames go to the assembly at once instead of in timed batches.
+    // frames go to the assembly at once instead of in batches, which wait
+    // for an event loop.
     QObject::disconnect(&dispatcher, &MessageDispatcher::didFrameTransmit, &FrameInterface::I(), nullptr);
+    QObject::disconnect(&FrameInterface::I(), &FrameInterface::didFrameReceive, &dispatcher, nullptr);
     QObject::connect(&dispatcher, &MessageDispatcher::didFrameTransmit, checkAcknowledgement);
     QObject::connect(&dispatcher, &MessageDispatcher::didUnhandledMsgDispatcher, checkHandedOn);
     QObject::connect(&FrameInterface::I(), &FrameInterface::didFrameReceive, &dispatcher,
