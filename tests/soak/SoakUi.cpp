@@ -25,6 +25,9 @@ SoakUi::SoakUi(quint64 seed, const MessageDefinitions &definitions, Sink sink, F
     , _sink(std::move(sink))
     , _fail(std::move(fail))
 {
+    for (const quint16 request : _definitions.ids())
+        if (_definitions.find(request)->hasResponse)
+            _responseIds.insert(_definitions.find(request)->responseId);
 }
 
 int SoakUi::chance(int perMille)
@@ -60,8 +63,10 @@ void SoakUi::send(const char *name, const QString &values)
     QByteArray payload;
     QString error;
     if (!definition
-        || !PayloadCodec::encode(*definition, values.split(QLatin1Char(' '), Qt::SkipEmptyParts), payload, error))
+        || !PayloadCodec::encode(*definition, values.split(QLatin1Char(' '), Qt::SkipEmptyParts), payload, error)) {
         _fail(QStringLiteral("the soak's UI cannot send %1 %2: %3").arg(QLatin1String(name), values, error));
+        return;
+    }
     sendBytes(definition->id, payload);
 }
 
@@ -258,14 +263,7 @@ void SoakUi::receive(qint64 tick, quint16 id, Sequence sequence, const QByteArra
     if (!definition)
         return; // the sender's check reports it
     const DecodedPayload decoded = PayloadCodec::decode(*definition, payload);
-    static const QHash<quint16, bool> responses = [this] {
-        QHash<quint16, bool> ids;
-        for (const quint16 request : _definitions.ids())
-            if (_definitions.find(request)->hasResponse)
-                ids.insert(_definitions.find(request)->responseId, true);
-        return ids;
-    }();
-    if (responses.contains(id)) {
+    if (_responseIds.contains(id)) {
         ++_responses;
         int &awaited = _awaited[id];
         if (awaited <= 0)

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -71,6 +72,7 @@ private:
     int _step = 0; // progress within the current state
     Outgoing _lastRequest;
     QHash<Sequence, PendingAck> _pendingAcks;
+    QSet<quint16> _responseIds;   // identifiers that answer a request
     QHash<quint16, int> _awaited; // responses still due, per response id
     QHash<int, qint64> _openConfirmations; // confirmation id -> answer tick
     int _rinsebackState = 0;

@@ -67,9 +67,11 @@ int main(int argc, char **argv)
         ok = rig.run(qMin(kTicksPerHour, ticks - rig.ticks()));
         if (rssWarm < 0)
             rssWarm = rssKb();
-        if (rig.ticks() % (24 * kTicksPerHour) == 0)
+        if (rig.ticks() % (24 * kTicksPerHour) == 0) {
             std::printf("  %lld h simulated, %.0f s, memory %lld kB\n", rig.ticks() / kTicksPerHour,
-                        wall.elapsed() / 1000.0, rssKb()), std::fflush(stdout);
+                        wall.elapsed() / 1000.0, rssKb());
+            std::fflush(stdout);
+        }
     }
     const qint64 rssEnd = rssKb();
     std::printf("%s\nwall time %.1f s; memory %lld kB at start, %lld kB after the first hour, %lld kB at the end\n",
