@@ -4,8 +4,13 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build demo test test-asan build-arm64 test-arm64 package bench format format-check clean
+.PHONY: all deps build demo test test-asan build-arm64 test-arm64 package bench fuzz soak format format-check clean
 ARM64_BUILD ?= build-arm64
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 300
+FUZZ_TARGETS = fuzz_receive fuzz_interpreter fuzz_config fuzz_simulator fuzz_peer
+SOAK_TICKS ?= 6000000
+SOAK_SEED ?= 1
 
 all: build
 
@@ -48,6 +53,20 @@ package: build build-arm64
 bench: build
 	@./scripts/bench $(BUILD)
 
+# Every fuzz target for FUZZ_SECONDS each under libFuzzer (clang, with
+# AddressSanitizer and UndefinedBehaviorSanitizer); new coverage joins the
+# corpus in tests/fuzz/corpus/.
+fuzz: deps
+	@./scripts/install-fuzz-deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DRARAROZ_FUZZ=ON -DRARAROZ_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
+	./scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# The whole service in simulated time: SOAK_TICKS ticks of 100 ms (default a
+# week) with a seeded random UI; a failure prints the seed and tick.
+soak: build
+	$(BUILD)/tests/soak/rararoz-soak --ticks $(SOAK_TICKS) --seed $(SOAK_SEED)
+
 # Every C++ file git knows in the style of .clang-format; CI checks it.
 SOURCES_TO_FORMAT = git ls-files '*.cpp' '*.h'
 format: deps
@@ -57,4 +76,4 @@ format-check: deps
 	$(SOURCES_TO_FORMAT) | xargs clang-format --dry-run -Werror
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(ARM64_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(ARM64_BUILD) $(FUZZ_BUILD)

@@ -216,6 +216,14 @@ bool MessageDispatcher::actionTransmit(const QVariantList &actions, Sequence seq
     return true;
 }
 
+int MessageDispatcher::assemblyBytes(Can_Id channel) const
+{
+    int bytes = 0;
+    for (const Can::Message &record : _messageList.value(channel))
+        bytes += record.head.size() + record.data.size();
+    return bytes;
+}
+
 void MessageDispatcher::onActionTransmit(const QVariantList &actions)
 {
     actionTransmit(actions, 0);

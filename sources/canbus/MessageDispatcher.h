@@ -35,6 +35,11 @@ public:
     // when sequence is 0. A list that cannot be sent is dropped and logged.
     bool actionTransmit(const QVariantList &actions, Sequence sequence);
 
+    // Bytes held for the message in assembly on channel, for checks that
+    // whatever arrives cannot make them grow past one message.
+    int assemblyBytes(Can_Id channel) const;
+    int assemblyChannels() const { return _messageList.size(); }
+
 signals:
     // The frames of one outgoing message, first frame first: the frame
     // interface queues a message whole or not at all.

@@ -2,6 +2,7 @@
 
 #include <QDebug>
 
+#include "rararoz/NumericGuards.h"
 #include "rararoz/PayloadReader.h"
 
 // Standby's reset, the demo menu, the UI's check-in and the water sample.
@@ -117,6 +118,7 @@ void StateController::handleTDWaterSampleResultRequest()
     const auto request = _treatmentRcvdMessages.take(Can::ID_UI_WATER_SAMPLE_RESULT_RQST);
     if (!request)
         return;
-    const float result = PayloadReader(*request).f32(0);
+    // The result is echoed; a non-finite one goes back as 0.
+    const float result = NumericGuards::finiteOrZero(PayloadReader(*request).f32(0));
     handleUIResponseMessage(Can::ID_TD_WATER_SAMPLE_RESULT_RESP, 1, {int(REQUEST_REJECT_REASON_NONE), result});
 }
