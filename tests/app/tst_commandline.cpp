@@ -142,7 +142,7 @@ private slots:
         QCOMPARE(gFakeSeqAtBegin, seqAtBegin);
     }
 
-    // The spec's options go back to their defaults; where the bus, the
+    // The standard options go back to their defaults; where the bus, the
     // configuration and the logs are stays as given.
     void parseFailureKeepsDefaults_data()
     {
