@@ -1,5 +1,7 @@
 #include "fuzz/OutgoingCheck.h"
 
+#include "fuzz/FuzzInput.h"
+
 #include <QMetaEnum>
 #include <QtNumeric>
 
@@ -11,6 +13,18 @@
 bool OutgoingCheck::load(QString &error)
 {
     return _definitions.load(QStringLiteral(RARAROZ_SOURCE_DIR "/config/Messages/Peer.conf"), error);
+}
+
+const OutgoingCheck &OutgoingCheck::shipped()
+{
+    static const OutgoingCheck check = [] {
+        OutgoingCheck loaded;
+        QString error;
+        if (!loaded.load(error))
+            fuzzFail(error);
+        return loaded;
+    }();
+    return check;
 }
 
 QString OutgoingCheck::messageProblem(const QVariantList &actions) const

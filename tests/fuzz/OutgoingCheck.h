@@ -14,6 +14,8 @@ class OutgoingCheck
 public:
     // Reads the shipped definitions the peer tool decodes with.
     bool load(QString &error);
+    // Loaded once for a fuzz target; a target that cannot load it stops.
+    static const OutgoingCheck &shipped();
 
     // An outgoing action list [identifier, channel, values...]: identifier
     // and channel of the vocabulary, the payload as long as the definition's
