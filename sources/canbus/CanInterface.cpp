@@ -184,7 +184,8 @@ void CanInterface::restReading()
     if (!restsAfterRead(sinceLast) || !_readNotifier || !_readNotifier->isEnabled())
         return;
     _readNotifier->setEnabled(false);
-    _readRestTimer.start(_readRestMs, Qt::PreciseTimer, this);
+    const int budgetMs = _readRestBudget ? _readRestBudget() : 0;
+    _readRestTimer.start(qBound(_readRestMs, budgetMs, _readRestMaxMs), Qt::PreciseTimer, this);
     ++_readRests;
 }
 

@@ -29,7 +29,10 @@ namespace Can {
 // On a busy bus SocketCAN wakes this thread once per frame. Like a network
 // card's interrupt coalescing, the device's read notifier then rests for
 // _readRestMs after each read, and the frames that came meanwhile are read
-// in one go; a frame after a quiet spell is read at once.
+// in one go; a frame after a quiet spell is read at once. While this system's
+// own transmit queue is long, nothing read could be answered sooner than the
+// queue allows: the rest then lasts as long as that costs no answer any time,
+// up to _readRestMaxMs.
 class CanInterface : public QObject
 {
     Q_OBJECT
@@ -66,6 +69,10 @@ public:
     bool isBusLost() const { return _busLost; }
     bool isRetrying() const { return _retryTimer.isActive(); }
     bool isReadingResting() const { return _readRestTimer.isActive(); }
+    // Milliseconds reading may rest without delaying anything sent (the frame
+    // interface's transmit queue tells); called on this service's thread.
+    using ReadRestBudget = std::function<int()>;
+    void setReadRestBudget(ReadRestBudget budget) { _readRestBudget = std::move(budget); }
     quint64 readRests() const { return _readRests; }
     // Whether reading rests after a read that came this long after the one
     // before: on a busy bus, but not while frames that waited are read.
@@ -126,6 +133,10 @@ private:
     quint32 _reconnectAttempts = 0;
 
     static constexpr int _readRestMs = 2;
+    // Longest rest, however long the transmit queue: what the simulator is
+    // asked still reaches it this soon.
+    static constexpr int _readRestMaxMs = 20;
+    ReadRestBudget _readRestBudget;
     // Reads closer together than this mean a busy bus...
     static constexpr qint64 _busyReadsNs = 5000000;
     // ...and closer than this, frames that waited being read one after the

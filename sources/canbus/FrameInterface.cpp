@@ -1,6 +1,9 @@
 #include "canbus/FrameInterface.h"
 
+#include <QThread>
 #include <QTimerEvent>
+
+#include <utility>
 
 #include "canbus/CanInterface.h"
 #include "CommandLine.h"
@@ -30,6 +33,8 @@ bool FrameInterface::init()
     // Without the write result a failed write would hold the head until the
     // confirmation time-out instead of the next 7 ms step.
     connect(&device, &CanInterface::didFrameTransmit, this, &FrameInterface::onFrameTransmitResult);
+    // The device shares this thread, so it may ask the queue directly.
+    device.setReadRestBudget([this] { return _txQueue.msUntilAppendedGoes(nowNs()) - _handOffMs; });
 
     pace(); // with keep-awake on there is something to send from the start
     LOG_DEBUG(QStringLiteral("%1 Initialized").arg(QString::fromLatin1(metaObject()->className())));
@@ -71,18 +76,52 @@ void FrameInterface::onFrameReceive(const QCanBusFrame &frame)
         return;
     const QByteArray payload = frame.payload();
     if (_channelFilter.accept(frame.frameId(), payload))
-        emit didFrameReceive(static_cast<Can_Id>(frame.frameId()), payload);
+        passOn(static_cast<Can_Id>(frame.frameId()), payload);
+}
+
+void FrameInterface::passOn(Can_Id can_Id, const QByteArray &payload)
+{
+    // Behind a long transmit queue nothing said in answer could leave sooner
+    // than a later step allows: the frame goes on at the next pacing step with
+    // those that came meanwhile, and the dispatcher wakes once per step
+    // rather than once per read. Once one is held, the rest queue behind it.
+    if (_heldFrames.isEmpty() && !holdsReceived()) {
+        emit didFrameReceive(can_Id, payload);
+        return;
+    }
+    _heldFrames.append({can_Id, payload});
+}
+
+bool FrameInterface::holdsReceived() const
+{
+    if (!_timer.isActive())
+        return false;
+    const qint64 now = nowNs();
+    return _txQueue.msUntilAppendedGoes(now) - _handOffMs >= _txQueue.msUntilNext(now, gSendEmptyKeepAwake);
+}
+
+void FrameInterface::passOnHeld()
+{
+    const QVector<Received> held = std::exchange(_heldFrames, {});
+    for (const Received &frame : held)
+        emit didFrameReceive(frame.can_Id, frame.payload);
 }
 
 void FrameInterface::onFrameTransmit(Can_Id can_Id, const FrameList &frames)
 {
-    appendHead(can_Id, frames);
+    const bool wake = _inbox.push(can_Id, frames);
+    if (QThread::currentThread() == thread())
+        pace();
+    else if (wake)
+        QMetaObject::invokeMethod(
+            this, [this] { pace(); }, Qt::QueuedConnection);
 }
 
-void FrameInterface::appendHead(Can_Id can_Id, const FrameList &frames)
+void FrameInterface::appendHandedOver()
 {
-    if (_txQueue.append(can_Id, frames))
-        pace();
+    const QVector<TransmitInbox::Message> messages = _inbox.take();
+    for (const TransmitInbox::Message &message : messages)
+        _txQueue.append(message.can_Id, message.frames);
 }
 
 void FrameInterface::onFrameWritten(qint64 framesCount)
@@ -100,9 +139,10 @@ void FrameInterface::onFrameTransmitResult(bool ok)
 
 void FrameInterface::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() == _timer.timerId())
+    if (event->timerId() == _timer.timerId()) {
+        passOnHeld();
         pace();
-    else
+    } else
         QObject::timerEvent(event);
 }
 
@@ -115,13 +155,20 @@ void FrameInterface::pace()
 {
     if (_stopped)
         return;
-    trnsmtHead();
-    // After the offer: the device may have confirmed it already.
-    const int waitMs = _txQueue.msUntilNext(nowNs(), gSendEmptyKeepAwake);
+    int waitMs = -1;
+    do {
+        appendHandedOver();
+        trnsmtHead();
+        // After the offer: the device may have confirmed it already.
+        waitMs = _txQueue.msUntilNext(nowNs(), gSendEmptyKeepAwake);
+    } while (!_inbox.settle(waitMs >= 0));
     if (waitMs < 0)
         _timer.stop();
     else
         _timer.start(waitMs, Qt::PreciseTimer, this);
+    // The step they waited for may have moved, or the queue run dry.
+    if (!_heldFrames.isEmpty() && !holdsReceived())
+        passOnHeld();
 }
 
 void FrameInterface::trnsmtHead()

@@ -5,12 +5,14 @@
 #include <QCanBusFrame>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QVector>
 
 #include <functional>
 
 #include "canbus/ChannelFilter.h"
 #include "MessageGlobals.h"
 #include "Singleton.h"
+#include "canbus/TransmitInbox.h"
 #include "canbus/TransmitQueue.h"
 
 class QThread;
@@ -22,7 +24,9 @@ namespace Can {
 // ones; outbound it queues frames and hands the device one at most every
 // 7 ms, each released by the device's write confirmation, so the UI board is
 // never flooded. Its timer runs only while there is something to send (or
-// keep-awake is on): an idle service does not wake for it.
+// keep-awake is on): an idle service does not wake for it. While the queue is
+// long, received frames are passed on at its steps, in order, which delays no
+// answer: none could leave before the frames already queued.
 class FrameInterface : public QObject
 {
     Q_OBJECT
@@ -61,7 +65,8 @@ public slots:
     void quit();
     void onFrameReceive(const QCanBusFrame &frame);
     void onFrameWritten(qint64 framesCount);
-    // The frames of one message, queued whole or dropped whole.
+    // The frames of one message, queued whole or dropped whole. Any thread:
+    // from another it wakes this one only when no pacing step is coming.
     void onFrameTransmit(Can::Can_Id can_Id, const FrameList &frames);
     // The device's result for the frame last handed to it.
     void onFrameTransmitResult(bool ok);
@@ -72,11 +77,25 @@ protected:
 private:
     void initThread(QThread &thread);
     void quitThread();
-    void appendHead(Can_Id can_Id, const FrameList &frames);
+    void appendHandedOver();
+    void passOn(Can_Id can_Id, const QByteArray &payload);
+    bool holdsReceived() const;
+    void passOnHeld();
     void trnsmtHead();
     bool transmitFrame(Can_Id can_Id, const QByteArray &data);
     qint64 nowNs() const;
 
+    // What a received frame's answer may spend between the read and the
+    // transmit queue: the dispatcher's batching and the two hand-offs.
+    static constexpr int _handOffMs = 5;
+
+    struct Received {
+        Can_Id can_Id;
+        QByteArray payload;
+    };
+    QVector<Received> _heldFrames; // received, waiting for the next step
+
+    TransmitInbox _inbox;
     TransmitQueue _txQueue;
     ChannelFilter _channelFilter;
     QBasicTimer _timer;

@@ -45,10 +45,10 @@ bool MessageDispatcher::init()
             _receivedFrames.push({channel, frame});
         },
         Qt::DirectConnection);
-    // The frame interface may tie this pair itself; unique, so that a frame is
-    // never queued twice.
+    // Direct: the frame interface takes messages from any thread and wakes its
+    // own only when needed. Unique, so that a frame is never queued twice.
     connect(this, &MessageDispatcher::didFrameTransmit, &frames, &FrameInterface::onFrameTransmit,
-            Qt::UniqueConnection);
+            Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
 
     MessageAcknowModel &acknow = MessageAcknowModel::I();
     connect(&acknow, &MessageAcknowModel::didFramesTransmit, this, &MessageDispatcher::onFramesTransmit);

@@ -71,6 +71,13 @@ int TransmitQueue::msUntilNext(qint64 nowNs, bool keepAwake) const
     return waitNs <= 0 ? 0 : int((waitNs + kNsPerMs - 1) / kNsPerMs);
 }
 
+int TransmitQueue::msUntilAppendedGoes(qint64 nowNs) const
+{
+    const qint64 pacedNs = qMax(qint64(0), _interval * kNsPerMs - sinceOffer(nowNs));
+    const int waiting = _txFrameList.size() - (_inFlight == eInFlight_Head ? 1 : 0);
+    return int(pacedNs / kNsPerMs + _interval * waiting);
+}
+
 bool TransmitQueue::takeNext(Frame &frame, bool keepAwake)
 {
     if (_inFlight != eInFlight_None)

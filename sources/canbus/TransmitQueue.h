@@ -65,6 +65,11 @@ public:
     // keep-awake), when the caller's timer can stop.
     int msUntilNext(qint64 nowNs, bool keepAwake) const;
 
+    // Whole milliseconds from nowNs before a frame appended now could be
+    // offered at the earliest: the pacing's wait after the last offer, then
+    // one _interval for each frame waiting ahead of it (rounded down).
+    int msUntilAppendedGoes(qint64 nowNs) const;
+
     // The frame to offer, without regard to time: the head, else, with
     // keepAwake, an empty frame on the lowest-priority channel. The frame is
     // then in flight until confirmed. False when nothing is to be offered:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
@@ -13,10 +14,12 @@
 // Hands items from any thread to one receiving object's thread in batches.
 //
 // A queued signal per item wakes the receiving thread once per item: once per
-// CAN frame, once per log line. Here the first item after a quiet spell is
-// delivered at once, and every item that comes within the next window waits
-// for the window's end and goes with the others: under load the receiving
-// thread wakes at most once per window, and an item waits at most one window.
+// CAN frame, once per log line. Here an item after a quiet spell is delivered
+// at once. A delivery that comes soon after the one before means items
+// keep coming: from then on they wait for the window's end and go together,
+// until a window passes without any. Under load the receiving thread wakes at
+// most once per window and an item waits at most one window; a lone item costs
+// one wake-up, with no second one to close a window nobody used.
 template <typename T> class CoalescingQueue
 {
 public:
@@ -29,6 +32,7 @@ public:
         , _windowMs(windowMs)
         , _deliver(std::move(deliver))
     {
+        _sinceDelivery.start();
     }
     ~CoalescingQueue() { delete _waker.data(); }
     CoalescingQueue(const CoalescingQueue &) = delete;
@@ -46,8 +50,9 @@ public:
             _waker.data(), [this] { deliverPending(); }, Qt::QueuedConnection);
     }
 
-    // The receiver's thread: delivers everything pending now, then holds
-    // what comes next for one window. With nothing pending the window closes.
+    // The receiver's thread: delivers everything pending now; when items
+    // keep coming, holds what comes next for one window. With nothing pending
+    // the window closes.
     void deliverPending()
     {
         QVector<T> items;
@@ -61,7 +66,17 @@ public:
             }
         }
         _deliver(items);
-        _waker->start(_windowMs);
+        // The window's own deliveries come one window apart: still busy.
+        const bool busy = _sinceDelivery.restart() < 2 * _windowMs;
+        QMutexLocker lock(&_mutex);
+        // Items pushed during the delivery found a delivery scheduled: the
+        // window takes them.
+        if (busy || !_pending.isEmpty()) {
+            _waker->start(_windowMs);
+        } else {
+            _scheduled = false;
+            _waker->stop();
+        }
     }
 
     // The receiver's thread: delivers until nothing is pending, also what the
@@ -109,6 +124,7 @@ private:
 
     QPointer<Waker> _waker;
     const int _windowMs;
+    QElapsedTimer _sinceDelivery; // the receiver's thread only
     const Deliver _deliver;
     QMutex _mutex;
     QVector<T> _pending;

@@ -144,6 +144,8 @@ private slots:
     void serviceRoutesConfirmationAndWriteResult();
     void serviceDropsOversizeFrameWithoutBlockingQueue();
     void serviceTimerRunsOnlyWhileThereIsSomethingToSend();
+    void serviceTakesMessagesFromAnotherThread();
+    void serviceHoldsReceivedFramesBehindALongQueue();
     void serviceInitOnceAndWiredToDevice(); // last: starts the real timer
 
 private:
@@ -796,13 +798,17 @@ void TestFrameInterface::msUntilNext_data()
     QTest::addColumn<bool>("confirmed");
     QTest::addColumn<int>("writtenMsLater"); // the device returned this long after the offer
     QTest::addColumn<int>("wait");
-    QTest::newRow("idle: the timer stops") << 0 << false << 3 << true << 0 << -1;
-    QTest::newRow("idle with keep-awake") << 0 << true << 3 << true << 0 << 4;
-    QTest::newRow("first frame: at once") << 1 << false << -1 << true << 0 << 0;
-    QTest::newRow("3 ms after an offer") << 2 << false << 3 << true << 0 << 4;
-    QTest::newRow("8 ms after an offer") << 2 << false << 8 << true << 0 << 0;
-    QTest::newRow("8 ms after, write held up 2 ms") << 2 << false << 8 << true << 2 << 1;
-    QTest::newRow("awaiting its confirmation") << 2 << false << 30 << false << 0 << 70;
+    // When a frame appended now could go at the earliest: after the pacing's
+    // wait and one interval per frame queued ahead of it.
+    QTest::addColumn<int>("appendedGoes");
+    QTest::newRow("idle: the timer stops") << 0 << false << 3 << true << 0 << -1 << 4;
+    QTest::newRow("idle with keep-awake") << 0 << true << 3 << true << 0 << 4 << 4;
+    QTest::newRow("first frame: at once") << 1 << false << -1 << true << 0 << 0 << 7;
+    QTest::newRow("3 ms after an offer") << 2 << false << 3 << true << 0 << 4 << 18;
+    QTest::newRow("8 ms after an offer") << 2 << false << 8 << true << 0 << 0 << 14;
+    QTest::newRow("8 ms after, write held up 2 ms") << 2 << false << 8 << true << 2 << 1 << 15;
+    QTest::newRow("awaiting its confirmation") << 2 << false << 30 << false << 0 << 70 << 14;
+    QTest::newRow("long queue") << 4000 << false << 3 << true << 0 << 4 << 28004;
 }
 
 void TestFrameInterface::msUntilNext()
@@ -813,6 +819,7 @@ void TestFrameInterface::msUntilNext()
     QFETCH(bool, confirmed);
     QFETCH(int, writtenMsLater);
     QFETCH(int, wait);
+    QFETCH(int, appendedGoes);
     TransmitQueue queue;
     const qint64 offeredAt = 1000 * kMs;
     if (offeredMsAgo >= 0) {
@@ -825,6 +832,7 @@ void TestFrameInterface::msUntilNext()
     for (int i = 0; i < queued; ++i)
         append(queue, frameOf(eChlid_TD_UI, i));
     QCOMPARE(queue.msUntilNext(offeredAt + qMax(offeredMsAgo, 0) * kMs, keepAwake), wait);
+    QCOMPARE(queue.msUntilAppendedGoes(offeredAt + qMax(offeredMsAgo, 0) * kMs), appendedGoes);
 }
 
 void TestFrameInterface::timerFollowingTheQueueNeverOffersWithinSevenMs()
@@ -991,6 +999,61 @@ void TestFrameInterface::serviceTimerRunsOnlyWhileThereIsSomethingToSend()
     service.onFrameWritten(1);
     QVERIFY(service.queue().isEmpty());
     QVERIFY(!service.isPacing());
+}
+
+// The dispatcher hands messages over from its own thread. The first on an
+// idle interface wakes it and goes at once; those behind it, and those that
+// come while it paces, wait for its steps: all go, in order, 7 ms apart.
+void TestFrameInterface::serviceTakesMessagesFromAnotherThread()
+{
+    drainService();
+    _nowNs += 7 * kMs; // the last offer is long past
+    FrameInterface &service = FrameInterface::I();
+    FrameRecorder spy(service);
+    const auto handOver = [&service](QList<int> payloads) {
+        QScopedPointer<QThread> dispatcher(QThread::create([&service, payloads] {
+            for (int payload : payloads)
+                service.onFrameTransmit(eChlid_TD_UI, {QByteArray(8, char(payload))});
+        }));
+        dispatcher->start();
+        dispatcher->wait();
+    };
+    handOver({1, 2});
+    QCOMPARE(spy.count(), 0); // nothing runs on the sender's thread
+    QTRY_COMPARE(spy.count(), 1);
+    handOver({3});
+    QCoreApplication::processEvents();
+    for (int payload = 1; payload <= 3; ++payload) {
+        if (payload > 1)
+            QCOMPARE(ticksToNextOffer(spy), 7);
+        QCOMPARE(spy.count(), payload);
+        QCOMPARE(spy.last().payload(), QByteArray(8, char(payload)));
+        service.onFrameWritten(1);
+    }
+    QVERIFY(!service.isPacing());
+}
+
+// Behind a long transmit queue a received frame waits for the next pacing
+// step, and the ones after it too, in order; with the queue gone they pass
+// at once again.
+void TestFrameInterface::serviceHoldsReceivedFramesBehindALongQueue()
+{
+    drainService();
+    FrameInterface &service = FrameInterface::I();
+    FrameRecorder sent(service);
+    QSignalSpy received(&service, &FrameInterface::didFrameReceive);
+    for (int i = 0; i < 3; ++i)
+        service.onFrameTransmit(eChlid_TD_UI, {QByteArray(8, char(i))});
+    for (int i = 1; i <= 2; ++i)
+        service.onFrameReceive(QCanBusFrame(eChlid_UI_TD, QByteArray(8, char(i))));
+    QCOMPARE(received.count(), 0);
+    _nowNs += 7 * kMs; // the pacing timer's step, which fires for real here
+    QTRY_COMPARE(received.count(), 2);
+    QCOMPARE(received.at(0).at(1).toByteArray(), QByteArray(8, char(1)));
+    QCOMPARE(received.at(1).at(1).toByteArray(), QByteArray(8, char(2)));
+    drainService();
+    service.onFrameReceive(QCanBusFrame(eChlid_UI_TD, QByteArray(8, char(3))));
+    QCOMPARE(received.count(), 3);
 }
 
 void TestFrameInterface::serviceInitOnceAndWiredToDevice()
