@@ -70,7 +70,10 @@ void startServices()
                                   [] { Can::CanInterface::I().enableConsoleOut(gConsoleoutCanInterface); });
     Can::FrameInterface::I().init(Threads::_CanFrame_Thread);
     Can::MessageAcknowModel::I().init(Threads::_CanAcknow_Thread);
-    if (Can::MessageDispatcher::I().init(Threads::_CanMessage_Thread))
+    // The dispatcher shares the CAN-frame thread: on a thread of its own every
+    // tick's messages and every read woke two threads in turn, and an idle
+    // board paid for both. Its CAN-message thread is never started.
+    if (Can::MessageDispatcher::I().init(Threads::_CanFrame_Thread))
         QMetaObject::invokeMethod(&Can::MessageDispatcher::I(),
                                   [] { Can::MessageDispatcher::I().enableConsoleOut(gConsoleoutFrameInterface); });
 

@@ -39,11 +39,13 @@ ProcessUsage ProcessUsage::between(const ProcessSnapshot &before, const ProcessS
         thread.label = labelFor(end.name, seen);
         thread.cpuPercent = double(end.cpuTicks - begin.cpuTicks) * tickPercent;
         thread.onCpuPercent = double(end.onCpuNs - begin.onCpuNs) / 1e7 / usage.seconds;
-        const qint64 involuntary = end.involuntary - begin.involuntary;
-        thread.wakeupsPerSecond = double(end.voluntary - begin.voluntary + involuntary) / usage.seconds;
-        thread.involuntaryPerSecond = double(involuntary) / usage.seconds;
+        // A wake-up is a wait that ended; a preemption is not one: the thread
+        // was running, and another process took the core.
+        thread.wakeupsPerSecond = double(end.voluntary - begin.voluntary) / usage.seconds;
+        thread.involuntaryPerSecond = double(end.involuntary - begin.involuntary) / usage.seconds;
         usage.onCpuPercent += thread.onCpuPercent;
         usage.wakeupsPerSecond += thread.wakeupsPerSecond;
+        usage.involuntaryPerSecond += thread.involuntaryPerSecond;
         usage.threads.append(thread);
     }
     return usage;

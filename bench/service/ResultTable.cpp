@@ -166,10 +166,11 @@ void ResultTable::printWindow(const QString &bus, Window window) const
                     threadMedian(runs, label, &ThreadUsage::onCpuPercent),
                     threadMedian(runs, label, &ThreadUsage::wakeupsPerSecond),
                     threadMedian(runs, label, &ThreadUsage::involuntaryPerSecond));
-    std::printf("  %-18s %7.3f %9.3f %11.1f\n", "process",
+    std::printf("  %-18s %7.3f %9.3f %11.1f %9.1f\n", "process",
                 medianOf(runs, [](const RunResult &r) { return r.usage.cpuPercent; }),
                 medianOf(runs, [](const RunResult &r) { return r.usage.onCpuPercent; }),
-                medianOf(runs, [](const RunResult &r) { return r.usage.wakeupsPerSecond; }));
+                medianOf(runs, [](const RunResult &r) { return r.usage.wakeupsPerSecond; }),
+                medianOf(runs, [](const RunResult &r) { return r.usage.involuntaryPerSecond; }));
     std::printf("  the runs ranged over CPU %s %%, wake-ups %s /s\n",
                 range(
                     runs, [](const RunResult &r) { return r.usage.cpuPercent; }, 2)
@@ -208,16 +209,17 @@ void ResultTable::printWindow(const QString &bus, Window window) const
 
 void ResultTable::printSummary() const
 {
-    std::printf("| Bus | Window | Runs | CPU %% | on-CPU %% | Wake-ups/s | RSS MB | Smallest gap received ms "
-                "| Smallest gap written ms | Ack median ms | Ack max ms |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| Bus | Window | Runs | CPU %% | on-CPU %% | Wake-ups/s | Preemptions/s | RSS MB "
+                "| Smallest gap received ms | Smallest gap written ms | Ack median ms | Ack max ms |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Cell &c : _cells) {
         const QVector<double> acks = latencies(c.runs);
-        std::printf("| %s | %s | %d | %.2f | %.2f | %.0f | %.1f | %s | %s | %s | %s |\n", qPrintable(c.bus),
+        std::printf("| %s | %s | %d | %.2f | %.2f | %.0f | %.0f | %.1f | %s | %s | %s | %s |\n", qPrintable(c.bus),
                     qPrintable(WindowRun::name(c.window)), int(c.runs.size()),
                     medianOf(c.runs, [](const RunResult &r) { return r.usage.cpuPercent; }),
                     medianOf(c.runs, [](const RunResult &r) { return r.usage.onCpuPercent; }),
                     medianOf(c.runs, [](const RunResult &r) { return r.usage.wakeupsPerSecond; }),
+                    medianOf(c.runs, [](const RunResult &r) { return r.usage.involuntaryPerSecond; }),
                     medianOf(c.runs, [](const RunResult &r) { return r.usage.rssMB; }),
                     cell(smallest(sortedGaps(c.runs, received))).constData(),
                     cell(smallest(sortedGaps(c.runs, written))).constData(), cell(median(acks)).constData(),

@@ -38,7 +38,8 @@ bool MessageDispatcher::init()
     connect(&application, &ApplicationController::didSettingsDone, this, &MessageDispatcher::onSettingsDone);
 
     FrameInterface &frames = FrameInterface::I();
-    // Taken on the CAN-frame thread, assembled on this one, in batches.
+    // Taken as the frame interface passes them on (from whatever thread it
+    // runs on), assembled on this service's thread, in batches.
     connect(
         &frames, &FrameInterface::didFrameReceive, this,
         [this](Can_Id channel, const QByteArray &frame) {

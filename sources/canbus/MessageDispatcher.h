@@ -19,7 +19,8 @@ namespace Can {
 // Inbound it assembles one message per channel, answers acknowledgement
 // requests, records acknowledgements and hands every complete message to the
 // interpreter; outbound it stamps each list with the next sequence number and
-// queues its frames on the frame interface. Lives on the CAN-message thread.
+// queues its frames on the frame interface. Runs on the CAN-frame thread with
+// the frame interface.
 class MessageDispatcher : public QObject
 {
     Q_OBJECT
