@@ -34,7 +34,7 @@ bool FrameInterface::init()
     // confirmation time-out instead of the next 7 ms step.
     connect(&device, &CanInterface::didFrameTransmit, this, &FrameInterface::onFrameTransmitResult);
     // The device shares this thread, so it may ask the queue directly.
-    device.setReadRestBudget([this] { return _txQueue.msUntilAppendedGoes(nowNs()) - _handOffMs; });
+    device.setReadRestBudget([this] { return msAnswerMayWait(nowNs()); });
 
     pace(); // with keep-awake on there is something to send from the start
     LOG_DEBUG(QStringLiteral("%1 Initialized").arg(QString::fromLatin1(metaObject()->className())));
@@ -92,12 +92,17 @@ void FrameInterface::passOn(Can_Id can_Id, const QByteArray &payload)
     _heldFrames.append({can_Id, payload});
 }
 
+int FrameInterface::msAnswerMayWait(qint64 nowNs) const
+{
+    return _txQueue.msUntilAppendedGoes(nowNs) - _handOffMs;
+}
+
 bool FrameInterface::holdsReceived() const
 {
     if (!_timer.isActive())
         return false;
     const qint64 now = nowNs();
-    return _txQueue.msUntilAppendedGoes(now) - _handOffMs >= _txQueue.msUntilNext(now, gSendEmptyKeepAwake);
+    return msAnswerMayWait(now) >= _txQueue.msUntilNext(now, gSendEmptyKeepAwake);
 }
 
 void FrameInterface::passOnHeld()
@@ -142,8 +147,9 @@ void FrameInterface::timerEvent(QTimerEvent *event)
     if (event->timerId() == _timer.timerId()) {
         passOnHeld();
         pace();
-    } else
+    } else {
         QObject::timerEvent(event);
+    }
 }
 
 qint64 FrameInterface::nowNs() const

@@ -79,6 +79,9 @@ private:
     void quitThread();
     void appendHandedOver();
     void passOn(Can_Id can_Id, const QByteArray &payload);
+    // How long the answer to a frame received at nowNs may be delayed before
+    // it reaches the transmit queue and still leave no later.
+    int msAnswerMayWait(qint64 nowNs) const;
     bool holdsReceived() const;
     void passOnHeld();
     void trnsmtHead();
