@@ -1,6 +1,7 @@
 #include "canbus/MessageDispatcher.h"
 
 #include <QDebug>
+#include <QThread>
 
 #include <limits>
 #include <utility>
@@ -39,11 +40,17 @@ bool MessageDispatcher::init()
 
     FrameInterface &frames = FrameInterface::I();
     // Taken as the frame interface passes them on (from whatever thread it
-    // runs on), assembled on this service's thread, in batches.
+    // runs on), assembled on this service's thread, in batches. Sharing the
+    // frame interface's thread, a frame is taken at once: the batch would only
+    // be posted back to this same thread. Behind frames already waiting it
+    // waits too, so that none overtakes another.
     connect(
         &frames, &FrameInterface::didFrameReceive, this,
         [this](Can_Id channel, const QByteArray &frame) {
-            _receivedFrames.push({channel, frame});
+            if (QThread::currentThread() == thread() && !_receivedFrames.hasPending())
+                onFrameReceive(channel, frame);
+            else
+                _receivedFrames.push({channel, frame});
         },
         Qt::DirectConnection);
     // Direct: the frame interface takes messages from any thread and wakes its

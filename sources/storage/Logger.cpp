@@ -7,6 +7,8 @@
 #include <QThread>
 #include <QtConcurrent>
 
+#include <algorithm>
+
 #include "CommandLine.h"
 #include "storage/FileHandler.h"
 #include "MainTimer.h"
@@ -118,7 +120,9 @@ const Logger::Stamp &Logger::stampOf(qint64 ms)
         _stamp.second = second;
         _stamp.day = local.toString(_fileDateFormat);
         _stamp.fileTime = local.toString(_fileTimeFormat);
-        _stamp.time = local.toString(_timeFormat);
+        const QString time = local.toString(_timeFormat);
+        // Up to the milliseconds' place, which each line fills in.
+        _stamp.timeToSecond = time.leftRef(time.size() - 3).toUtf8();
     }
     return _stamp;
 }
@@ -231,50 +235,60 @@ void Logger::log(const QString &content, LogType type, bool timestamp)
     const qint64 ms = nowMs();
     const Stamp &stamp = stampOf(ms);
     const LogType file = fileType(type);
-    const QString &today = stamp.day;
-
-    QString line;
-    if (today != _logFileNameDate.value(file)) {
-        if (!_logFileNameDate.value(file).isEmpty())
-            line = (file == eLogAppED ? _headerA : _headerD) + QStringLiteral("\r\n");
-        _logFileNameDate[file] = today;
-        _logFileNameTime[file] = stamp.fileTime;
-    }
+    Output &out = output(type);
     if (_logFileNameMode.isEmpty())
         _logFileNameMode = _logFileNameMode_init;
+
+    const QString previousDay = _logFileNameDate.value(file);
+    const bool newDay = stamp.day != previousDay;
+    if (newDay) {
+        _logFileNameDate[file] = stamp.day;
+        _logFileNameTime[file] = stamp.fileTime;
+        // A file's name changes only with its day: worked out here, not per line.
+        out.name = fileName(type);
+        announceFinishedFile(type, out.name);
+    }
 
     const bool knownType = type == eLogAppED || type == eLogDebug;
     if (!knownType)
         emit didLog(QStringLiteral("Incorrect type of logging %1").arg(int(type)), eLogDebug, true);
-    QString folder = logPath(type);
-    if (folder.isEmpty())
-        folder = logPath(eLogDebug);
 
-    const QString name = fileName(type);
-    announceFinishedFile(type, name);
-
-    if (timestamp) {
-        // The second's text ends in its milliseconds, 000: this line's go there.
-        line += stamp.time.leftRef(stamp.time.size() - 3);
-        const int milliseconds = int(ms % 1000);
-        line += QLatin1Char(char('0' + milliseconds / 100));
-        line += QLatin1Char(char('0' + milliseconds / 10 % 10));
-        line += QLatin1Char(char('0' + milliseconds % 10));
-        line += _separator;
-    }
-    line += content;
-    line.replace(QChar(0), QLatin1Char('0'));
-
-    _logFileName = folder + name;
-    Output &out = output(type);
-    if (out.pendingName != name)
+    if (out.pendingName != out.name) {
         writePending(out); // the lines of the previous file go there first
-    out.pendingName = name;
-    out.pending += (line + QStringLiteral("\r\n")).toUtf8();
-    ++out.pendingLines;
+        out.pendingName = out.name;
+    }
+    noteLastFile(out);
 
+    // The line is put together where it is written, in the batch's bytes.
+    QByteArray &bytes = out.pending;
+    const int lineStart = bytes.size();
+    if (newDay && !previousDay.isEmpty())
+        bytes += (file == eLogAppED ? _headerA : _headerD).toUtf8() + "\r\n";
+    if (timestamp) {
+        const int milliseconds = int(ms - stamp.second * 1000);
+        bytes += stamp.timeToSecond;
+        bytes += char('0' + milliseconds / 100);
+        bytes += char('0' + milliseconds / 10 % 10);
+        bytes += char('0' + milliseconds % 10);
+        bytes += _separatorUtf8;
+    }
+    const int contentStart = bytes.size();
+    bytes += content.toUtf8();
+    std::replace(bytes.begin() + contentStart, bytes.end(), '\0', '0');
     if (_enableConsoleOut)
-        qDebug().noquote() << line;
+        qDebug().noquote() << QString::fromUtf8(bytes.constData() + lineStart, bytes.size() - lineStart);
+    bytes += "\r\n";
+    ++out.pendingLines;
+}
+
+void Logger::noteLastFile(const Output &out)
+{
+    // The same file line after line: compared, not put together again.
+    const QString &folder = out.folder.path();
+    if (_logFileName.size() == folder.size() + out.name.size() && _logFileName.startsWith(folder) &&
+        _logFileName.endsWith(out.name))
+        return;
+    _logFileName = folder + out.name;
 }
 
 void Logger::writePending(Output &out)

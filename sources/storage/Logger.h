@@ -101,9 +101,9 @@ private:
     // The texts of one second's local time.
     struct Stamp {
         qint64 second = std::numeric_limits<qint64>::min();
-        QString day;      // _fileDateFormat
-        QString fileTime; // _fileTimeFormat
-        QString time;     // _timeFormat, milliseconds 000
+        QString day;             // _fileDateFormat
+        QString fileTime;        // _fileTimeFormat
+        QByteArray timeToSecond; // _timeFormat as written, without the milliseconds
     };
     const Stamp &stampOf(qint64 ms);
     int removeOwnLogs(LogType type, quint16 percent);
@@ -113,11 +113,13 @@ private:
     struct Output {
         LogFolder folder;
         LogFile file;
+        QString name; // of the current day's file
         QString pendingName;
         QByteArray pending;
         int pendingLines = 0;
     };
     void writePending(Output &out);
+    void noteLastFile(const Output &out);
     void writePending();
     Output &output(LogType type);
     const Output &output(LogType type) const;
@@ -129,7 +131,10 @@ private:
         bool timestamp;
     };
     // Lines reach the logger's thread in batches rather than each waking it.
-    static constexpr int _batchWindowMs = 10;
+    // Under load a line waits up to one window: a longer one costs nothing on
+    // the bus, and each wake-up writes each file once (shutdown still writes
+    // every line sent).
+    static constexpr int _batchWindowMs = 50;
     CoalescingQueue<Line> _lines;
 
     bool _logStorageReady = true;
@@ -160,6 +165,7 @@ private:
     const QString _timeFormat = QStringLiteral("HH:mm:ss.zzz");
     const QString _fileSeparator = QStringLiteral("_");
     const QString _separator = QStringLiteral(",");
+    const QByteArray _separatorUtf8 = _separator.toUtf8();
     bool _enableConsoleOut = false;
     QString _logFileName;
     TLogData _lastFileName; // per type, for the finished-file announcement

@@ -110,6 +110,7 @@ private slots:
 
     // Acknowledgements
     void checkInIsAcknowledged();
+    void framesOnItsOwnThreadAreTakenAtOnce();
     void positiveSequenceIsNotAcknowledged();
     void channelsWithoutAcknowledgement_data();
     void channelsWithoutAcknowledgement();
@@ -319,6 +320,17 @@ void TestMessageDispatcher::checkInIsAcknowledged()
     QCOMPARE(sent.count(), 2);
     QCOMPARE(handed.count(), 1);
     QCOMPARE(handed.first().first().toList().mid(0, 2), (QVariantList{0x9000, -6}));
+}
+
+void TestMessageDispatcher::framesOnItsOwnThreadAreTakenAtOnce()
+{
+    SentFrames sent(dispatcher());
+    // As the frame interface passes them on when both share a thread: the
+    // acknowledgement is built before any event loop runs.
+    for (const QByteArray &frame : MessageFactory::frames(ID_UI_CHECK_IN, -5))
+        emit FrameInterface::I().didFrameReceive(eChlid_UI_TD, frame);
+    QCOMPARE(sent.count(), 1);
+    QCOMPARE(sent.first().at(1).toByteArray(), hex("a50500ffff000600"));
 }
 
 void TestMessageDispatcher::positiveSequenceIsNotAcknowledged()
