@@ -90,6 +90,13 @@ private slots:
         const QString service = read("service/2026_03_14_rararoz.err");
         QVERIFY(service.contains("\r\nplain text\r\n"));
         QVERIFY(service.contains("\r\n23:59:58.500,with0nul\r\n"));
+
+        // Milliseconds keep their leading zeros; the text goes out as UTF-8.
+        const qint64 saved = _nowMs.exchange(_nowMs.load() - 493);
+        emit Logger::I().didLog(QStringLiteral("37.5 \u00b0C"), Logger::eLogDebug, true);
+        drain();
+        _nowMs = saved;
+        QVERIFY(read("service/2026_03_14_rararoz.err").contains("\r\n23:59:58.007,37.5 \u00b0C\r\n"));
     }
 
     void consoleOutSwitchLogsOnChangeOnly()
