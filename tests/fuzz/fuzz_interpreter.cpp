@@ -35,6 +35,15 @@ Can::Message messageOf(FuzzInput &input)
     return message;
 }
 
+// What an input left behind goes with it: libFuzzer runs a full leak check
+// after every input that ends with more blocks allocated than freed, which
+// would triple the time per input.
+void forgetInput(Storage::MSettings &settings)
+{
+    settings.clear();
+    gLogged = QStringList();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
@@ -55,7 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QString category = Storage::Settings::category(Storage::Settings::eMessagesUnhandled);
     Storage::MSettings &settings = Storage::MSettings::I();
-    settings.clear();
     Storage::Settings::parse({category, {}, text});
     MessageInterpreter interpreter;
     interpreter.updateUnhandledMessages();
@@ -89,5 +97,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(!gLogged.isEmpty() && gLogged.last().startsWith(idText + QLatin1Char(',')),
                    QStringLiteral("no log line for a defined message: ") + gLogged.value(0));
     }
+    forgetInput(settings);
     return 0;
 }
