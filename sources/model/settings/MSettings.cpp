@@ -54,7 +54,10 @@ QStringList MSettings::keys(const QString &category, const QString &group)
 {
     QMutexLocker locker(&_mutex);
     QStringList result;
-    for (const KeyValue &entry : entries(category, group))
+    // Read through a const list: a loop over the returned temporary would
+    // detach it and copy every entry.
+    const QList<KeyValue> list = entries(category, group);
+    for (const KeyValue &entry : list)
         result << entry.key();
     return result;
 }
@@ -69,7 +72,8 @@ QVariantList MSettings::values(const QString &category, const QString &group)
 {
     QMutexLocker locker(&_mutex);
     QVariantList result;
-    for (const KeyValue &entry : entries(category, group))
+    const QList<KeyValue> list = entries(category, group);
+    for (const KeyValue &entry : list)
         result << entry.val();
     return result;
 }
