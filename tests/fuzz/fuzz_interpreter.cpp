@@ -2,6 +2,8 @@
 // a zero byte, then received messages (channel choice, identifier,
 // sequence, payload), through the definitions parser and the interpreter to
 // the log line and the action list.
+#include <QHash>
+
 #include "fuzz/FuzzInput.h"
 #include "storage/Logger.h"
 #include "model/settings/MSettings.h"
@@ -33,6 +35,21 @@ Can::Message messageOf(FuzzInput &input)
     message.length = message.data.size();
     message.initialized = true;
     return message;
+}
+
+// The field tags of each identifier the definitions name, as the interpreter
+// must read them: the last group naming the identifier defines it, however
+// written. Worked out once per input, not once per message.
+QHash<quint16, QStringList> definedTags(Storage::MSettings &settings, const QString &category)
+{
+    QHash<quint16, QStringList> tags;
+    for (const QString &group : settings.groups(category)) {
+        bool ok = false;
+        const uint id = group.toUInt(&ok, 16);
+        if (ok && id <= 0xFFFF)
+            tags.insert(quint16(id), settings.keys(category, group));
+    }
+    return tags;
 }
 
 // What an input left behind goes with it: libFuzzer runs a full leak check
@@ -67,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Storage::Settings::parse({category, {}, text});
     MessageInterpreter interpreter;
     interpreter.updateUnhandledMessages();
+    const QHash<quint16, QStringList> tags = definedTags(settings, category);
 
     while (!input.atEnd()) {
         const Can::Message message = messageOf(input);
@@ -78,13 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(actions.size() >= 2 && actions.at(0).toInt() == message.actionId &&
                        actions.at(1).toInt() == message.sequence,
                    QStringLiteral("action list does not start with identifier and sequence"));
-        // The last group naming the identifier defines it, however written.
-        QStringList texts;
-        for (const QString &group : settings.groups(category)) {
-            bool ok = false;
-            if (group.toUInt(&ok, 16) == uint(message.actionId) && ok)
-                texts = settings.keys(category, group);
-        }
+        const QStringList texts = tags.value(quint16(message.actionId));
         if (texts.isEmpty())
             continue; // undefined: reported, not interpreted
         // One value per field tag, each the whole received data.

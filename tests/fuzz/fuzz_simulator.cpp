@@ -23,6 +23,10 @@ QList<QVariantList> gSent;
 
 // Messages one tick may hand on; more means something piles up.
 constexpr int kMessagesPerTickMax = 64;
+// Ticks one step may run. Short bursts keep an input cheap (a tick is most of
+// its time) while requests still land between ticks at any phase; long runs of
+// simulated time are the soak's work.
+constexpr int kTicksPerStepMax = 4;
 
 const User_Command_ID kDemoMenu[] = {CMD_STAND_BY,      CMD_PRE_TX,       CMD_BLOOD_PRIME,     CMD_MAIN_TX,
                                      CMD_RINSEBACK,     CMD_RICIRCULATE,  CMD_TX_STOP,         CMD_END_TX,
@@ -130,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const quint8 op = input.byte();
         switch (op & 3) {
         case 0:
-            for (int i = 0; i <= op >> 2; ++i)
+            for (int i = 0; i <= (op >> 2) % kTicksPerStepMax; ++i)
                 tick(controller);
             break;
         case 1:
