@@ -47,18 +47,20 @@ QString OutgoingCheck::payloadProblem(int id, int channel, const QByteArray &pay
     if (!definition)
         return QStringLiteral("identifier %1 has no definition").arg(id, 0, 16);
 
-    const QString what = QStringLiteral("%1 (%2): ").arg(definition->name).arg(id, 0, 16);
+    // Named only for a problem: most messages have none, and the check runs on
+    // every message of every tick.
+    const auto what = [&] { return QStringLiteral("%1 (%2): ").arg(definition->name).arg(id, 0, 16); };
     if (payload.size() != definition->payloadSize())
-        return what + QStringLiteral("%1 payload bytes, the definition has %2")
-                          .arg(payload.size())
-                          .arg(definition->payloadSize());
+        return what() + QStringLiteral("%1 payload bytes, the definition has %2")
+                            .arg(payload.size())
+                            .arg(definition->payloadSize());
     const DecodedPayload decoded = PayloadCodec::decode(*definition, payload);
     if (decoded.isShort || !decoded.extra.isEmpty() || decoded.values.size() != definition->fields.size())
-        return what + QStringLiteral("does not decode field by field");
+        return what() + QStringLiteral("does not decode field by field");
     for (int i = 0; i < decoded.values.size(); ++i) {
         const QVariant &value = decoded.values.at(i);
         if (definition->fields.at(i).type.kind() == FieldType::F32 && !qIsFinite(value.toDouble()))
-            return what + definition->fields.at(i).name + QStringLiteral(" is ") + value.toString();
+            return what() + definition->fields.at(i).name + QStringLiteral(" is ") + value.toString();
     }
     return {};
 }
